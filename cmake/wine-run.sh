@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine in a 32-bit prefix (first argument),
+# with code page 936 as on the Chinese Windows the component serves.
+export WINEPREFIX="$1"; shift
+export WINEARCH=win32 WINEDEBUG=-all LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 DISPLAY=
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  wineboot -i >/dev/null 2>&1 </dev/null
+fi
+exec wine "$@"

@@ -1,0 +1,141 @@
+// The narrow interface through which the core reaches the operating system.
+// Two backends implement it: win32/ (the real Windows APIs) and posix/.
+// Nothing outside src/platform includes an OS header.
+//
+// Every text is an 8-bit GBK byte string (std::string), on both platforms.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace dv::plat {
+
+// ---- Path rules ------------------------------------------------------------
+// What separates path parts is decided here, once per platform; the GBK-aware
+// scanning that uses it lives in common/path.h.
+#if defined(_WIN32)
+inline constexpr bool kWindowsPaths = true;
+inline constexpr char kDirSep = '\\';  // the separator the component writes
+#else
+inline constexpr bool kWindowsPaths = false;
+inline constexpr char kDirSep = '/';
+#endif
+
+// True when the byte c, standing as a whole character (not as the trail byte
+// of a GBK double-byte character), separates path parts: "\", ":" and "/" on
+// Windows, "/" on POSIX.
+constexpr bool IsSeparatorChar(unsigned char c) {
+  if constexpr (kWindowsPaths) return c == '\\' || c == ':' || c == '/';
+  else return c == '/';
+}
+
+// ---- Module ----------------------------------------------------------------
+// Full path of the module that holds this code: the component's library when
+// it runs as one, else the running program. Never cut, whatever its length.
+std::string ThisModuleFileName();
+// Tests that link the core statically stand in a module path of their own
+// (a sandbox folder holding the test-double siblings); empty restores.
+void SetModuleFileNameForTesting(const std::string& path);
+
+// ---- Text ------------------------------------------------------------------
+// Upper-cases len bytes in place with the ANSI rules of the current code page
+// (CharUpperBuffA). POSIX: ASCII letters only; bytes 0x80-0xFF stay as they
+// are, as code page 936 leaves them.
+void AnsiUpperBuff(char* buf, uint32_t len);
+
+// ---- GUID ------------------------------------------------------------------
+// A new GUID in its standard 38-character text form with upper-case digits:
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
+std::string NewGuidText();
+
+// ---- INI -------------------------------------------------------------------
+// GetPrivateProfileStringA of key in section of file (used as passed), read
+// into a buffer of bufSize bytes: at most bufSize - 1 bytes come back. A
+// missing file, section or key gives def (cut the same way).
+std::string ReadProfileString(const std::string& file, const std::string& section,
+                              const std::string& key, const std::string& def,
+                              uint32_t bufSize);
+
+// ---- File system -----------------------------------------------------------
+inline constexpr uint32_t kAttrReadOnly = 0x01;
+inline constexpr uint32_t kAttrHidden = 0x02;
+inline constexpr uint32_t kAttrDirectory = 0x10;
+inline constexpr uint32_t kAttrArchive = 0x20;
+inline constexpr uint32_t kAttrNormal = 0x80;
+
+// Attributes of path (GetFileAttributesA), or nothing when the call fails.
+// POSIX: a folder gives exactly kAttrDirectory, a file kAttrArchive, plus
+// kAttrReadOnly when it cannot be written.
+std::optional<uint32_t> FileAttributes(const std::string& path);
+bool IsExistingFile(const std::string& path);    // exists and is not a folder
+bool IsExistingFolder(const std::string& path);  // exists and is a folder
+
+bool MakeDir(const std::string& path);       // CreateDirectoryA; one level
+bool RemoveDir(const std::string& path);     // RemoveDirectoryA; empty folder
+bool DeleteFileAt(const std::string& path);  // DeleteFileA
+// CopyFileA with fail-if-exists off: replaces a file at to.
+bool CopyFileReplace(const std::string& from, const std::string& to);
+
+// Whole file as bytes; the file stays open to other readers and writers
+// meanwhile. False (out empty) on any failure.
+bool ReadFileBytes(const std::string& path, std::string& out);
+
+enum class WriteStatus { Ok, CreateFailed, WriteFailed };
+// Creates or truncates path (not shared), writes data and sets the end of the
+// file there. On CreateFailed, error receives the system's text for the
+// failure.
+WriteStatus WriteFileBytes(const std::string& path, const std::string& data,
+                           std::string& error);
+
+// GetFullPathNameA: path expanded against the current directory, as text (no
+// link or short-name resolution), of any length. POSIX: lexical (".", ".."
+// and repeated "/" folded), never resolving links.
+std::string FullPathName(const std::string& path);
+
+std::string CurrentDir();  // without a trailing separator, as the system gives it
+bool SetCurrentDir(const std::string& path);
+
+struct DirEntry {
+  std::string name;     // bare name, no folder
+  uint32_t attributes;  // as FileAttributes gives them
+};
+// Entries of the folder dir (FindFirstFileA/FindNextFileA on dir + "*.*" with
+// every attribute admitted), in the order the system lists them, without "."
+// and "..". False when the listing cannot be started (out then empty).
+bool ListDir(const std::string& dir, std::vector<DirEntry>& out);
+
+// ---- Local time --------------------------------------------------------------
+struct LocalTime {
+  int year, month, day, hour, minute, second;
+};
+LocalTime LocalNow();
+// Tests replace the clock; nullptr restores the system's.
+using ClockFn = LocalTime (*)();
+void SetClockForTesting(ClockFn fn);
+
+// ---- Dynamic loading -------------------------------------------------------
+using ModuleHandle = void*;
+ModuleHandle LoadLibraryAt(const std::string& path);  // LoadLibraryA; nullptr on failure
+void* FindExport(ModuleHandle module, const char* name);  // GetProcAddress; exact name
+bool FreeLibraryHandle(ModuleHandle module);  // FreeLibrary; false for nullptr
+// File name of a sibling library from its base name: "Ulvaran" gives
+// "Ulvaran.dll" on Windows and "Ulvaran.so" on POSIX.
+std::string LibraryFileName(const char* baseName);
+
+// ---- Guarded calls ---------------------------------------------------------
+// Runs fn(ctx). Returns false when it raised a processor fault (access
+// violation, bus error, division by zero, illegal instruction) or any
+// exception (a C++ exception, or on Windows any structured exception that
+// reached this frame); true when it returned normally. Win32: a frame-based
+// structured-exception handler around the call. POSIX: signal handlers and
+// sigsetjmp/siglongjmp, scoped to the call, the previous handlers restored.
+bool GuardedCall(void (*fn)(void*), void* ctx);
+
+template <class F>
+bool Guarded(F&& f) {
+  return GuardedCall([](void* c) { (*static_cast<F*>(c))(); }, &f);
+}
+
+}  // namespace dv::plat
