@@ -22,6 +22,11 @@ inline constexpr int ReplyBufferSize = 10485760;
 WindowHandle ApplicationWindowHandle();
 void SetApplicationWindowHandle(WindowHandle handle);
 
+// Tests only: a function run inside the guarded region of every operation
+// right after the library returned (nullptr: none), so that a fault or an
+// exception at that point can be provoked.
+void SetAfterLibraryCallForTesting(void (*hook)());
+
 // Library file names, in the component's folder.
 std::string CodeDllName();      // "Ulvaran.dll"
 std::string CryptDllName();     // "Sibbert.dll"

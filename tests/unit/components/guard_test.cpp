@@ -1,0 +1,147 @@
+// The guarded call that keeps a library's faults and exceptions away from
+// the component.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "platform/platform.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <csignal>
+#include <cstring>
+#endif
+
+namespace {
+
+using dv::plat::Guarded;
+using dv::plat::GuardedCall;
+
+#if defined(__GNUC__)
+#define DV_UNCHECKED __attribute__((noinline, no_sanitize("address", "undefined")))
+#else
+#define DV_UNCHECKED
+#endif
+
+DV_UNCHECKED void NullWrite() {
+  volatile int* volatile nowhere = nullptr;
+  *nowhere = 1;
+}
+DV_UNCHECKED void DivideByZero() {
+  volatile int zero = 0;
+  volatile int r = 7 / zero;
+  (void)r;
+}
+DV_UNCHECKED void Trap() { asm volatile("ud2"); }
+void Throw() { throw std::runtime_error("thrown"); }
+void Return() {}
+
+struct Case {
+  const char* what;
+  void (*fn)();
+  bool expected;
+};
+const Case kCases[] = {
+    {"returns", &Return, true},
+    {"null write", &NullWrite, false},
+    {"division by zero", &DivideByZero, false},
+    {"illegal instruction", &Trap, false},
+    {"C++ exception", &Throw, false},
+#if defined(_WIN32)
+    {"non-continuable structured exception",
+     [] { RaiseException(0xE06D7363, EXCEPTION_NONCONTINUABLE, 0, nullptr); }, false},
+    {"continuable structured exception", [] { RaiseException(0x0EEDFADE, 0, 0, nullptr); },
+     false},
+#else
+    {"bus error signal", [] { raise(SIGBUS); }, false},
+#endif
+};
+
+TEST(GuardedCall, CatchesFaultsAndExceptions) {
+  for (int round = 0; round < 3; ++round) {  // and keeps doing so
+    for (const Case& c : kCases) {
+      SCOPED_TRACE(c.what);
+      int after = 0;
+      EXPECT_EQ(Guarded([&] {
+                  c.fn();
+                  after = 1;
+                }),
+                c.expected);
+      EXPECT_EQ(after, c.expected ? 1 : 0);
+    }
+  }
+}
+
+// An inner guard sees its fault first; the outer call goes on normally.
+TEST(GuardedCall, NestedGuardsHandleTheirOwnFaults) {
+  bool inner = true, reached = false;
+  EXPECT_TRUE(Guarded([&] {
+    inner = Guarded([] { NullWrite(); });
+    reached = true;
+  }));
+  EXPECT_FALSE(inner);
+  EXPECT_TRUE(reached);
+  EXPECT_FALSE(Guarded([&] {
+    EXPECT_FALSE(Guarded([] { Throw(); }));
+    NullWrite();
+  }));
+}
+
+#if defined(_WIN32)
+// The head of the thread's exception chain (FS:[0]).
+void* ExceptionChain() {
+  void* head;
+  asm volatile("movl %%fs:0, %0" : "=r"(head));
+  return head;
+}
+
+// After a fault the thread's exception chain is what it was before, even
+// though the fault left registrations below ours.
+TEST(GuardedCall, ExceptionChainIsRestored) {
+  void* const before = ExceptionChain();
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(Guarded([&] { c.fn(); }), c.expected);
+    EXPECT_EQ(ExceptionChain(), before);
+  }
+  EXPECT_FALSE(Guarded([] {
+    EXPECT_FALSE(Guarded([] { NullWrite(); }));
+    NullWrite();
+  }));
+  EXPECT_EQ(ExceptionChain(), before);
+}
+#else
+void Marker(int) {}
+
+// The fault handlers are ours only for the duration of the call: those in
+// force before come back, also after a fault.
+TEST(GuardedCall, PreviousSignalHandlersAreRestored) {
+  const int signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
+  struct sigaction mine, saved[4];
+  std::memset(&mine, 0, sizeof mine);
+  mine.sa_handler = &Marker;
+  for (int i = 0; i < 4; ++i) sigaction(signals[i], &mine, &saved[i]);
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    struct sigaction during;
+    EXPECT_EQ(Guarded([&] {
+                sigaction(SIGSEGV, nullptr, &during);
+                c.fn();
+              }),
+              c.expected);
+    EXPECT_NE(during.sa_handler, &Marker);
+    for (int sig : signals) {
+      struct sigaction now;
+      sigaction(sig, nullptr, &now);
+      EXPECT_EQ(now.sa_handler, &Marker) << sig;
+    }
+  }
+  for (int i = 0; i < 4; ++i) sigaction(signals[i], &saved[i], nullptr);
+}
+#endif
+
+TEST(GuardedCall, NullFunctionIsAFailure) { EXPECT_FALSE(GuardedCall(nullptr, nullptr)); }
+
+}  // namespace
