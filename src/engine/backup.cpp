@@ -1,7 +1,65 @@
-// Placeholder until step backups land.
+// Step backups: copies of a step's output files under the backup root (or a
+// configured folder), and the list of where they went in the message string.
+#include <cstdio>
+
+#include "common/files.h"
+#include "common/lines.h"
+#include "common/params.h"
+#include "common/path.h"
 #include "engine/task_process.h"
+#include "platform/platform.h"
 
 namespace dv {
-void TTaskProcess::BackupPackages(const TStep&, const TPackageFileList&, std::string&) {}
-void TTaskProcess::BackupOneFile(const TStep&, const std::string&, std::string&) {}
+
+namespace {
+
+// "YYYYMMDD" of the local date, read anew for every file so that a step
+// running across midnight files its copies under both days.
+std::string TodayFolderName() {
+  const plat::LocalTime t = plat::LocalNow();
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%04d%02d%02d", t.year, t.month, t.day);
+  return buf;
+}
+
+// Full paths compared the way the file system would match them here: only
+// ASCII letters fold, no link or short-name resolution.
+bool SameFullPath(const std::string& a, const std::string& b) {
+  return UpperAscii(plat::FullPathName(a)) == UpperAscii(plat::FullPathName(b));
+}
+
+}  // namespace
+
+void TTaskProcess::BackupPackages(const TStep& Step, const TPackageFileList& Packages,
+                                  std::string& Msg) {
+  for (const TPackageFile& package : Packages)
+    for (const std::string& file : package.Files) BackupOneFile(Step, file, Msg);
+}
+
+void TTaskProcess::BackupOneFile(const TStep& Step, const std::string& FileName,
+                                 std::string& Msg) {
+  if (!Step.Configured || !Step.Backup.BackupFile) return;
+
+  std::string dir = Step.Backup.BackupDir;
+  if (dir.empty()) {
+    dir = NormalizeDirPath(FBackupDir) + TodayFolderName() + plat::kDirSep +
+          StepTable[KindIndex(Step.Kind)].Name + plat::kDirSep;
+  }
+  // A folder that cannot be made shows up as a failed copy below.
+  ForceDirs(dir);
+
+  std::string dest = NormalizeDirPath(dir) + FileNamePart(FileName);
+  if (!SameFullPath(FileName, dest)) {
+    // Without a copy the list names the original, so the host still learns
+    // where the file is.
+    if (!plat::CopyFileReplace(FileName, dest)) dest = plat::FullPathName(FileName);
+  }
+
+  const std::string& key = Step.Backup.ReturnParamName;
+  if (key.empty()) return;
+  std::vector<std::string> lines = SplitLines(GetParamValue(Msg, key));
+  lines.push_back(dest);
+  Msg = SetParamValue(Msg, key, JoinLines(lines));
+}
+
 }  // namespace dv
