@@ -6,4 +6,13 @@ export WINEARCH=win32 WINEDEBUG=-all LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 DISPLAY
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1 </dev/null
 fi
-exec wine "$@"
+# The program's output goes through files: Wine's background services, when
+# this run starts them, inherit its output and would hold a pipe open for as
+# long as the wine server lives, so that CTest would wait for ever.
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+rc=0
+wine "$@" >"$tmp/out" 2>"$tmp/err" || rc=$?
+cat "$tmp/out"
+cat "$tmp/err" >&2
+exit $rc

@@ -6,8 +6,11 @@ namespace dv {
 
 namespace {
 
-// GBK lead bytes; the byte after one belongs to the same character.
+// A GBK double-byte character: a lead byte 0x81-0xFE, then a trail byte
+// 0x40-0xFE other than 0x7F. Trail bytes include 0x5C ("\") but never "/" or
+// ":", so a lead byte before one of those does not swallow it.
 constexpr bool IsLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+constexpr bool IsTrailByte(unsigned char c) { return c >= 0x40 && c <= 0xFE && c != 0x7F; }
 
 // Calls f(index, byte) for every byte that starts a character of s.
 template <class F>
@@ -15,7 +18,8 @@ void ForEachCharStart(const std::string& s, F f) {
   for (std::size_t i = 0; i < s.size(); ++i) {
     const auto c = static_cast<unsigned char>(s[i]);
     f(i, c);
-    if (IsLeadByte(c) && i + 1 < s.size()) ++i;
+    if (IsLeadByte(c) && i + 1 < s.size() && IsTrailByte(static_cast<unsigned char>(s[i + 1])))
+      ++i;
   }
 }
 

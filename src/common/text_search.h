@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -28,6 +29,13 @@ void CopyBytes(const char* source, char* dest, int32_t count);
 
 std::string ReplaceAllMatches(const std::string& source, const std::string& find,
                               const std::string& replace, bool caseSensitive);
+// ReplaceAllMatches with the output first reserved at reserve bytes (the path
+// taken when the bound cannot be reserved; tests start it small).
+std::string ReplaceAllMatchesReserved(const std::string& source, const std::string& find,
+                                      const std::string& replace, bool caseSensitive,
+                                      std::size_t reserve);
+// The next reservation: half as much again, and never less than needed.
+std::size_t GrowReservation(std::size_t reserved, std::size_t needed);
 
 int32_t FindSubstrFrom(const std::string& subStr, const std::string& s, int32_t startPos);
 std::string CopyText(const std::string& s, int32_t index, int32_t count);

@@ -84,8 +84,9 @@ bool ReadFileBytes(const std::string& path, std::string& out);
 
 enum class WriteStatus { Ok, CreateFailed, WriteFailed };
 // Creates or truncates path (not shared), writes data and sets the end of the
-// file there. On CreateFailed, error receives the system's text for the
-// failure.
+// file there. On CreateFailed, and on WriteFailed (a write that failed or
+// came up short, or a failed close), error receives the system's text for
+// the failure.
 WriteStatus WriteFileBytes(const std::string& path, const std::string& data,
                            std::string& error);
 

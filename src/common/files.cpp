@@ -1,0 +1,79 @@
+#include "common/files.h"
+
+#include "common/path.h"
+#include "common/text_search.h"
+#include "platform/platform.h"
+
+namespace dv {
+
+namespace {
+
+// The buffer the INI value is read into: 2047 bytes and the terminating zero.
+constexpr uint32_t kIniBufferSize = 2048;
+
+}  // namespace
+
+std::string MakeGuidID() {
+  // The GUID creation's result is not examined: a failure still gives a name.
+  std::string digits = plat::NewGuidText();
+  digits = ReplaceEvery(digits, "-", "", false);
+  digits = ReplaceEvery(digits, "{", "", false);
+  digits = ReplaceEvery(digits, "}", "", false);
+  return CopyText(digits, 1, 30);
+}
+
+std::string NormalizeDirPath(const std::string& path) {
+  std::string dir = Trim(path);
+  // The last character is taken whole: a GBK trail byte that equals the
+  // separator byte does not end the path in a separator.
+  if (!dir.empty() && !EndsWithDirSep(dir)) dir += plat::kDirSep;
+  return dir;
+}
+
+bool DirExists(const std::string& path) {
+  const auto attrs = plat::FileAttributes(path);
+  return attrs && (*attrs & plat::kAttrDirectory) != 0;
+}
+
+void ForceDirs(const std::string& dir) {
+  if (dir.empty()) return;
+  std::string d = dir;
+  if (EndsWithDirSep(d)) d.pop_back();
+  // A drive alone ("C:") ends the recursion, as does a folder already there.
+  if (d.size() < 3 || DirExists(d)) return;
+  const std::string parent = FolderPart(d);
+  if (parent == d) return;
+  ForceDirs(parent);
+  plat::MakeDir(d);  // not examined: a caller that needs it finds out by using it
+}
+
+std::string GetThisModuleFileName() { return plat::ThisModuleFileName(); }
+
+std::string GetThisModuleDir() { return FolderPart(GetThisModuleFileName()); }
+
+std::string ReadIniString(const std::string& fileName, const std::string& section,
+                          const std::string& ident, const std::string& def) {
+  return plat::ReadProfileString(fileName, section, ident, def, kIniBufferSize);
+}
+
+void LoadFileText(const std::string& fileName, std::string& text) {
+  text.clear();
+  std::string bytes;
+  if (plat::ReadFileBytes(fileName, bytes)) text = std::move(bytes);
+}
+
+void SaveFileText(const std::string& fileName, const std::string& text) {
+  ForceDirs(FolderPart(fileName));
+  std::string error;
+  switch (plat::WriteFileBytes(fileName, text, error)) {
+    case plat::WriteStatus::Ok:
+      return;
+    case plat::WriteStatus::CreateFailed:
+      throw EFileError("无法创建文件[" + plat::FullPathName(fileName) + "]：" + error);
+    case plat::WriteStatus::WriteFailed:
+      // A file that was not written whole must not pass for a good one.
+      throw EFileError("写入文件[" + plat::FullPathName(fileName) + "]出错：" + error);
+  }
+}
+
+}  // namespace dv

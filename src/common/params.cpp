@@ -1,0 +1,83 @@
+#include "common/params.h"
+
+#include <algorithm>
+
+#include "common/path.h"
+#include "common/text_search.h"
+
+namespace dv {
+
+namespace {
+
+const std::string kSep(1, ParamSeparator);
+const std::string kAssign(1, ParamAssign);
+
+}  // namespace
+
+std::string EncodeParamText(const std::string& text) {
+  const std::string eqDone = ReplaceAllMatches(text, "=", "&eq%", true);
+  return ReplaceAllMatches(eqDone, ";", "&lim%", true);
+}
+
+std::string DecodeParamText(const std::string& text) {
+  const std::string eqDone = ReplaceAllMatches(text, "&eq%", "=", true);
+  return ReplaceAllMatches(eqDone, "&lim%", ";", true);
+}
+
+int32_t FindNoCase(const std::string& subStr, const std::string& s, int32_t offset) {
+  if (subStr.empty()) return 0;
+  const std::size_t from = static_cast<std::size_t>(std::max<int32_t>(offset, 1) - 1);
+  if (from + subStr.size() > s.size()) return 0;
+  // Folding keeps every length, so a position in the copies is one in s.
+  const std::size_t p = UpperAscii(s).find(UpperAscii(subStr), from);
+  return p == std::string::npos ? 0 : static_cast<int32_t>(p + 1);
+}
+
+std::string GetParamValue(const std::string& params, const std::string& name) {
+  const std::string t = kSep + Trim(params);
+  const std::string key = kSep + EncodeParamText(name) + kAssign;
+  const int32_t p = FindNoCase(key, t, 1);
+  if (p == 0) return {};
+  const int32_t e = FindNoCase(kSep, t, p + 1);
+  const std::size_t first = static_cast<std::size_t>(p - 1) + key.size();  // 0-based
+  const std::size_t last = e != 0 ? static_cast<std::size_t>(e - 1) : t.size();  // exclusive
+  if (first >= last) return {};
+  return DecodeParamText(t.substr(first, last - first));
+}
+
+std::string SetParamValue(const std::string& params, const std::string& name,
+                          const std::string& value) {
+  const std::string t0 = Trim(params);
+  const std::string n = EncodeParamText(name);
+  if (n.empty()) return t0;
+  const std::string v = EncodeParamText(value);
+  if (t0.empty()) return n + kAssign + v;
+
+  const std::string t = kSep + t0;
+  int32_t p = FindNoCase(kSep + n + kAssign, t, 1);
+  if (p == 0) {
+    // A bare name counts only when no entry of that name carries a "=".
+    const std::string k = kSep + n;
+    p = FindNoCase(k, t, 1);
+    while (p != 0) {
+      const std::size_t after = static_cast<std::size_t>(p - 1) + k.size();  // 0-based
+      if (after == t.size() || t[after] == ParamSeparator) break;
+      p = FindNoCase(k, t, p + 1);
+    }
+  }
+  if (p == 0) return t0 + kSep + n + kAssign + v;
+
+  int32_t e = FindNoCase(kSep, t, p + 1);
+  if (e == 0) e = static_cast<int32_t>(t.size()) + 1;
+  // Positions are 1-based; t[0] is the leading ";" added above.
+  const std::string before = p > 1 ? t.substr(1, static_cast<std::size_t>(p - 2)) : std::string();
+  const std::string after =
+      static_cast<std::size_t>(e) < t.size() ? t.substr(static_cast<std::size_t>(e)) : std::string();
+
+  std::string result = n + kAssign + v;
+  if (!before.empty()) result = before + kSep + result;
+  if (!after.empty()) result += kSep + after;
+  return result;
+}
+
+}  // namespace dv

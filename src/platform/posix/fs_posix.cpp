@@ -1,0 +1,216 @@
+// File system operations on POSIX.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace dv::plat {
+
+namespace {
+
+// Closes a descriptor on every way out.
+struct Fd {
+  int fd;
+  explicit Fd(int f) : fd(f) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (fd >= 0) close(fd);
+  }
+  // Closes now and tells whether the close succeeded.
+  bool Close() {
+    const int f = fd;
+    fd = -1;
+    return close(f) == 0;
+  }
+};
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+  if (dir.empty() || dir.back() == '/') return dir + name;
+  return dir + "/" + name;
+}
+
+}  // namespace
+
+std::optional<uint32_t> FileAttributes(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || stat(path.c_str(), &st) != 0) return std::nullopt;
+  if (S_ISDIR(st.st_mode)) return kAttrDirectory;
+  uint32_t attrs = kAttrArchive;
+  if (access(path.c_str(), W_OK) != 0) attrs |= kAttrReadOnly;
+  return attrs;
+}
+
+bool IsExistingFile(const std::string& path) {
+  const auto a = FileAttributes(path);
+  return a && (*a & kAttrDirectory) == 0;
+}
+
+bool IsExistingFolder(const std::string& path) {
+  const auto a = FileAttributes(path);
+  return a && (*a & kAttrDirectory) != 0;
+}
+
+bool MakeDir(const std::string& path) { return mkdir(path.c_str(), 0777) == 0; }
+
+bool RemoveDir(const std::string& path) { return rmdir(path.c_str()) == 0; }
+
+bool DeleteFileAt(const std::string& path) {
+  struct stat st {};
+  // DeleteFileA removes files only.
+  if (lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  return unlink(path.c_str()) == 0;
+}
+
+bool CopyFileReplace(const std::string& from, const std::string& to) {
+  Fd in(open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.fd < 0) return false;
+  struct stat src {};
+  if (fstat(in.fd, &src) != 0 || !S_ISREG(src.st_mode)) return false;
+  // Copying a file onto itself would truncate it before it is read.
+  struct stat dst {};
+  if (stat(to.c_str(), &dst) == 0 && dst.st_dev == src.st_dev && dst.st_ino == src.st_ino)
+    return false;
+  Fd out(open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, src.st_mode & 0777));
+  if (out.fd < 0) return false;
+
+  // copy_file_range until it has nothing left or cannot serve these files;
+  // plain reads and writes carry on from wherever it stopped.
+  bool fallback = false;
+  for (;;) {
+    const ssize_t n = copy_file_range(in.fd, nullptr, out.fd, nullptr, 1 << 30, 0);
+    if (n > 0) continue;
+    if (n == 0) break;
+    if (errno == EINTR) continue;
+    if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
+        errno == EPERM || errno == ETXTBSY || errno == EBADF) {
+      fallback = true;
+      break;
+    }
+    return false;
+  }
+  if (fallback) {
+    std::vector<char> buf(1 << 16);
+    for (;;) {
+      const ssize_t n = read(in.fd, buf.data(), buf.size());
+      if (n == 0) break;
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      if (!WriteAll(out.fd, buf.data(), static_cast<std::size_t>(n))) return false;
+    }
+  }
+  return out.Close();
+}
+
+bool ReadFileBytes(const std::string& path, std::string& out) {
+  out.clear();
+  Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.fd < 0) return false;
+  struct stat st {};
+  if (fstat(fd.fd, &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  std::string data(static_cast<std::size_t>(st.st_size), '\0');
+  std::size_t got = 0;
+  while (got < data.size()) {
+    const ssize_t n = read(fd.fd, data.data() + got, data.size() - got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return false;  // the file shrank under us: not the whole file
+    got += static_cast<std::size_t>(n);
+  }
+  out = std::move(data);
+  return true;
+}
+
+WriteStatus WriteFileBytes(const std::string& path, const std::string& data, std::string& error) {
+  error.clear();
+  Fd fd(open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (fd.fd < 0) {
+    error = std::strerror(errno);
+    return WriteStatus::CreateFailed;
+  }
+  if (!WriteAll(fd.fd, data.data(), data.size()) ||
+      ftruncate(fd.fd, static_cast<off_t>(data.size())) != 0 || !fd.Close()) {
+    error = std::strerror(errno);
+    return WriteStatus::WriteFailed;
+  }
+  return WriteStatus::Ok;
+}
+
+std::string FullPathName(const std::string& path) {
+  if (path.empty()) return {};
+  const std::string whole = path[0] == '/' ? path : JoinPath(CurrentDir(), path);
+  std::vector<std::string> parts;
+  std::size_t pos = 0;
+  while (pos <= whole.size()) {
+    std::size_t end = whole.find('/', pos);
+    if (end == std::string::npos) end = whole.size();
+    const std::string part = whole.substr(pos, end - pos);
+    pos = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+      continue;
+    }
+    parts.push_back(part);
+  }
+  std::string result;
+  for (const auto& p : parts) result += "/" + p;
+  if (result.empty()) return "/";
+  // A folder named with its separator keeps it.
+  if (path.back() == '/') result += '/';
+  return result;
+}
+
+std::string CurrentDir() {
+  std::vector<char> buf(256);
+  for (;;) {
+    if (getcwd(buf.data(), buf.size())) return buf.data();
+    if (errno != ERANGE) return {};
+    buf.resize(buf.size() * 2);
+  }
+}
+
+bool SetCurrentDir(const std::string& path) { return !path.empty() && chdir(path.c_str()) == 0; }
+
+bool ListDir(const std::string& dir, std::vector<DirEntry>& out) {
+  out.clear();
+  DIR* d = opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) return false;
+  while (const dirent* e = readdir(d)) {
+    const std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    // A dangling link still shows, as a file.
+    out.push_back({name, FileAttributes(JoinPath(dir, name)).value_or(kAttrArchive)});
+  }
+  closedir(d);
+  return true;
+}
+
+}  // namespace dv::plat

@@ -1,0 +1,179 @@
+#include "common/files.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "common/path.h"
+#include "platform/platform.h"
+#include "temp_folder.h"
+
+namespace dv {
+namespace {
+
+using testing::ReadAll;
+using testing::TempFolder;
+using testing::WriteAll;
+
+const std::string S(1, plat::kDirSep);
+
+TEST(MakeGuidID, ThirtyUpperHexDigitsAndUnique) {
+  std::set<std::string> seen;
+  for (int i = 0; i < 50; ++i) {
+    const std::string id = MakeGuidID();
+    ASSERT_EQ(id.size(), 30u) << id;
+    EXPECT_EQ(id.find_first_not_of("0123456789ABCDEF"), std::string::npos) << id;
+    seen.insert(id);
+  }
+  EXPECT_EQ(seen.size(), 50u);
+}
+
+TEST(NormalizeDirPath, Cases) {
+  struct {
+    std::string in, want;
+  } cases[] = {
+      {" \t" + S + "work" + " \r\n", S + "work" + S},
+      {S + "work" + S, S + "work" + S},
+      {"", ""},
+      {"   ", ""},
+      {"work", "work" + S},
+#if defined(_WIN32)
+      // The last character is double-byte with trail byte 0x5C: "D:\o\<char>"
+      // plus "a.xml" must not name the file "<char>a.xml" in D:\o.
+      {"D:\\o\\\x81\\", "D:\\o\\\x81\\\\"},
+      {"D:\\o\\\xb1\\", "D:\\o\\\xb1\\\\"},
+      {"D:", "D:\\"},
+#endif
+  };
+  for (const auto& c : cases) EXPECT_EQ(NormalizeDirPath(c.in), c.want) << c.in;
+}
+
+TEST(ForceDirs, CreatesTheMissingChain) {
+  TempFolder t;
+  ForceDirs(t / "a/b/");
+  EXPECT_TRUE(DirExists(t / "a"));
+  EXPECT_TRUE(DirExists(t / "a/b"));
+  ForceDirs(t / "a/b/c");  // the rest of an existing chain
+  EXPECT_TRUE(DirExists(t / "a/b/c"));
+  ForceDirs(t / "x" + S + S);  // still ends in a separator once one is removed
+  EXPECT_FALSE(DirExists(t / "x"));
+  WriteAll(t / "file", "x");
+  ForceDirs(t / "file/sub");  // a file in the way: nothing, and no error
+  EXPECT_FALSE(DirExists(t / "file/sub"));
+  EXPECT_FALSE(DirExists(t / "file"));
+  ForceDirs("");
+#if defined(_WIN32)
+  ForceDirs("C:\\");
+  ForceDirs("C:");
+  EXPECT_TRUE(DirExists("C:\\"));
+#endif
+}
+
+TEST(ForceDirs, RelativeToTheCurrentDirectory) {
+  TempFolder t;
+  const std::string saved = plat::CurrentDir();
+  ASSERT_TRUE(plat::SetCurrentDir(t.path()));
+  ForceDirs("abc" + S + "de");
+  ForceDirs("xy");  // shorter than 3 bytes: taken for a drive, left alone
+  plat::SetCurrentDir(saved);
+  EXPECT_TRUE(DirExists(t / "abc/de"));
+  EXPECT_FALSE(DirExists(t / "xy"));
+}
+
+TEST(DirExists, FoldersOnly) {
+  TempFolder t;
+  WriteAll(t / "f", "");
+  EXPECT_TRUE(DirExists(t.path()));
+  EXPECT_TRUE(DirExists(t.path() + S));
+  EXPECT_FALSE(DirExists(t / "f"));
+  EXPECT_FALSE(DirExists(t / "missing"));
+  EXPECT_FALSE(DirExists(""));
+}
+
+TEST(LoadFileText, WholeFileOrEmpty) {
+  TempFolder t;
+  const std::string bytes("a\0b\r\n\xff\x81\\", 8);
+  WriteAll(t / "bin", bytes);
+  WriteAll(t / "empty", "");
+  std::string text = "stale";
+  LoadFileText(t / "bin", text);
+  EXPECT_EQ(text, bytes);
+  for (const std::string& p : {t / "empty", t / "missing", t.path()}) {
+    text = "stale";
+    LoadFileText(p, text);
+    EXPECT_EQ(text, "") << p;
+  }
+}
+
+TEST(SaveFileText, WritesTheWholeFileAndItsFolders) {
+  TempFolder t;
+  SaveFileText(t / "n1/n2/empty.txt", "");
+  EXPECT_TRUE(plat::IsExistingFile(t / "n1/n2/empty.txt"));
+  EXPECT_EQ(ReadAll(t / "n1/n2/empty.txt"), "");
+  SaveFileText(t / "f.txt", std::string(100000, 'x'));
+  SaveFileText(t / "f.txt", "short");  // an existing longer file is cut
+  EXPECT_EQ(ReadAll(t / "f.txt"), "short");
+}
+
+TEST(SaveFileText, RaisesWhenTheFileCannotBeCreated) {
+  TempFolder t;
+  plat::MakeDir(t / "dir");
+  try {
+    SaveFileText(t / "dir", "x");  // a folder stands where the file should go
+    FAIL() << "no error";
+  } catch (const EFileError& e) {
+    const std::string msg = e.what(), full = plat::FullPathName(t / "dir");
+    const std::size_t at = msg.find("[" + full + "]");
+    ASSERT_NE(at, std::string::npos) << msg;
+    // "]", a full-width colon, then the system's text for the failure.
+    EXPECT_GT(msg.size(), at + full.size() + 4) << msg;
+  }
+  EXPECT_TRUE(DirExists(t / "dir"));
+}
+
+#if !defined(_WIN32)
+// A full disk: the write fails after the file was created.
+TEST(SaveFileText, RaisesWhenTheWriteFails) {
+  if (!plat::IsExistingFile("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  try {
+    SaveFileText("/dev/full", "data");
+    FAIL() << "a failed write passed for a good one";
+  } catch (const EFileError& e) {
+    EXPECT_NE(std::string(e.what()).find("[/dev/full]"), std::string::npos) << e.what();
+  }
+}
+#endif
+
+TEST(ReadIniString, CutsAt2047Bytes) {
+  TempFolder t;
+  WriteAll(t / "a.ini", "[S]\r\nlong=" + std::string(3000, 'v') + "\r\nk=" +
+                            std::string(2047, 'w') + "\r\n");
+  EXPECT_EQ(ReadIniString(t / "a.ini", "S", "long", ""), std::string(2047, 'v'));
+  EXPECT_EQ(ReadIniString(t / "a.ini", "S", "k", ""), std::string(2047, 'w'));
+  EXPECT_EQ(ReadIniString(t / "a.ini", "S", "none", "dflt"), "dflt");
+}
+
+TEST(ThisModule, FileAndFolder) {
+  const std::string file = GetThisModuleFileName();
+  ASSERT_FALSE(file.empty());
+  EXPECT_EQ(plat::FullPathName(file), file) << "not a full path";
+  EXPECT_TRUE(plat::IsExistingFile(file)) << file;
+#if defined(_WIN32)
+  EXPECT_TRUE(SameTextAscii(FileNamePart(file), "test_common.exe")) << file;
+#else
+  EXPECT_EQ(FileNamePart(file), "test_common");
+#endif
+  EXPECT_EQ(GetThisModuleDir(), FolderPart(file));
+  EXPECT_TRUE(EndsWithDirSep(GetThisModuleDir()));
+
+  // A path far beyond 260 bytes comes back whole, and its folder with it.
+  const std::string longDir = S + "host" + S + std::string(300, 'd') + S + "bin" + S;
+  plat::SetModuleFileNameForTesting(longDir + "Dorvelk.dll");
+  EXPECT_EQ(GetThisModuleFileName(), longDir + "Dorvelk.dll");
+  EXPECT_EQ(GetThisModuleDir(), longDir);
+  plat::SetModuleFileNameForTesting("");
+  EXPECT_EQ(GetThisModuleFileName(), file);
+}
+
+}  // namespace
+}  // namespace dv

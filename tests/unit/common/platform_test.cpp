@@ -1,0 +1,207 @@
+#include "platform/platform.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+
+#include "common/path.h"
+#include "temp_folder.h"
+
+namespace dv::plat {
+namespace {
+
+using dv::testing::ReadAll;
+using dv::testing::TempFolder;
+using dv::testing::WriteAll;
+
+const std::string S(1, kDirSep);
+
+// The same table runs against the system's reader on Windows and our own on
+// POSIX, so both keep the same rules.
+TEST(ReadProfileString, PrivateProfileRules) {
+  TempFolder t;
+  const std::string ini =
+      "; note\r\n"
+      "[Other]\r\nName=other\r\n"
+      "  [ Step ]  \r\n"
+      "Name = des , aes \r\n"
+      "name=second\r\n"
+      "Quoted=\"a b \"\r\n"
+      "Single='x'\r\n"
+      "Half=\"x\r\n"
+      "Mixed=\"x'\r\n"
+      "Empty=\r\n"
+      "Eq=a=b\n"
+      "\xb1\xa3=\xb4\xe6\r"
+      "[step]\r\nLate=late\r\n";
+  WriteAll(t / "a.ini", ini);
+  struct {
+    const char *section, *key, *def, *want;
+  } cases[] = {
+      {"step", "NAME", "d", "des , aes"},
+      {"Other", "name", "d", "other"},
+      {"Step", "Quoted", "d", "a b "},
+      {"Step", "Single", "d", "x"},
+      {"Step", "Half", "d", "\"x"},
+      {"Step", "Mixed", "d", "\"x'"},
+      {"Step", "Empty", "d", ""},
+      {"Step", "Eq", "d", "a=b"},
+      {"Step", "\xb1\xa3", "d", "\xb4\xe6"},
+      {"Step", "Late", "d", "d"},  // only the first section of a name is read
+      {"Step", "Missing", "dflt", "dflt"},
+      {"Nowhere", "Name", "dflt", "dflt"},
+      {"Step", "Missing", "dflt  ", "dflt"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ReadProfileString(t / "a.ini", c.section, c.key, c.def, 2048), c.want)
+        << c.section << "/" << c.key;
+  EXPECT_EQ(ReadProfileString(t / "missing.ini", "Step", "Name", "dflt", 2048), "dflt");
+  EXPECT_EQ(ReadProfileString(t / "a.ini", "Step", "Name", "", 4), "des");
+  EXPECT_EQ(ReadProfileString(t / "a.ini", "Step", "Missing", "abcdef", 4), "abc");
+}
+
+TEST(Files, AttributesAndRemoval) {
+  TempFolder t;
+  WriteAll(t / "f", "x");
+  MakeDir(t / "d");
+  WriteAll(t / "d/g", "y");
+  EXPECT_FALSE(FileAttributes(t / "missing").has_value());
+  ASSERT_TRUE(FileAttributes(t / "f").has_value());
+  EXPECT_EQ(*FileAttributes(t / "f") & kAttrDirectory, 0u);
+  EXPECT_NE(*FileAttributes(t / "d") & kAttrDirectory, 0u);
+#if !defined(_WIN32)
+  EXPECT_EQ(*FileAttributes(t / "d"), kAttrDirectory);
+#endif
+  EXPECT_TRUE(IsExistingFile(t / "f"));
+  EXPECT_FALSE(IsExistingFile(t / "d"));
+  EXPECT_TRUE(IsExistingFolder(t / "d"));
+  EXPECT_FALSE(MakeDir(t / "d"));
+  EXPECT_FALSE(RemoveDir(t / "d"));  // not empty
+  EXPECT_FALSE(DeleteFileAt(t / "d"));
+  EXPECT_TRUE(DeleteFileAt(t / "d/g"));
+  EXPECT_TRUE(RemoveDir(t / "d"));
+  EXPECT_FALSE(IsExistingFolder(t / "d"));
+  EXPECT_FALSE(DeleteFileAt(t / "missing"));
+}
+
+TEST(Files, ReadWriteKeepEveryByte) {
+  TempFolder t;
+  std::string all;
+  for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
+  std::string err;
+  EXPECT_EQ(WriteFileBytes(t / "b", all, err), WriteStatus::Ok);
+  std::string back = "stale";
+  EXPECT_TRUE(ReadFileBytes(t / "b", back));
+  EXPECT_EQ(back, all);
+  EXPECT_FALSE(ReadFileBytes(t / "missing", back));
+  EXPECT_EQ(back, "");
+  EXPECT_FALSE(ReadFileBytes(t.path(), back));
+  EXPECT_EQ(WriteFileBytes(t / "no/such/folder/f", "x", err), WriteStatus::CreateFailed);
+  EXPECT_FALSE(err.empty());
+}
+
+TEST(Files, CopyReplacesTheTarget) {
+  TempFolder t;
+  std::mt19937 rng(5);
+  std::string big(3 * 1024 * 1024 + 17, '\0');
+  for (char& c : big) c = static_cast<char>(rng());
+  WriteAll(t / "big", big);
+  WriteAll(t / "target", std::string(4 * 1024 * 1024, 'z'));
+  EXPECT_TRUE(CopyFileReplace(t / "big", t / "target"));
+  EXPECT_EQ(ReadAll(t / "target"), big);
+  EXPECT_TRUE(CopyFileReplace(t / "big", t / "new"));
+  EXPECT_EQ(ReadAll(t / "new"), big);
+  WriteAll(t / "empty", "");
+  EXPECT_TRUE(CopyFileReplace(t / "empty", t / "new"));
+  EXPECT_EQ(ReadAll(t / "new"), "");
+  EXPECT_FALSE(CopyFileReplace(t / "missing", t / "x"));
+  EXPECT_FALSE(IsExistingFile(t / "x"));
+  CopyFileReplace(t / "big", t / "big");  // onto itself: the file must survive
+  EXPECT_EQ(ReadAll(t / "big"), big);
+}
+
+TEST(Paths, FullPathName) {
+  const std::string cwd = CurrentDir();
+  struct {
+    std::string in, want;
+  } cases[] = {
+#if defined(_WIN32)
+      {"C:\\a\\.\\b\\..\\c", "C:\\a\\c"},
+      {"C:\\a\\b\\", "C:\\a\\b\\"},
+      {"C:\\..\\a", "C:\\a"},
+      {"C:/a/b", "C:\\a\\b"},
+      {"x\\y", cwd + "\\x\\y"},
+      {"C:\\" + std::string(300, 'l') + "\\f", "C:\\" + std::string(300, 'l') + "\\f"},
+#else
+      {"/a/./b/../c", "/a/c"},
+      {"/a//b/", "/a/b/"},
+      {"/../a", "/a"},
+      {"/", "/"},
+      {"x/y", cwd + "/x/y"},
+      {"./x/..", cwd},
+      {"/" + std::string(5000, 'l') + "/f", "/" + std::string(5000, 'l') + "/f"},
+#endif
+  };
+  for (const auto& c : cases) EXPECT_EQ(FullPathName(c.in), c.want) << c.in;
+}
+
+TEST(Paths, CurrentDirectory) {
+  TempFolder t;
+  const std::string saved = CurrentDir();
+  EXPECT_FALSE(dv::EndsWithDirSep(saved));
+  ASSERT_TRUE(SetCurrentDir(t.path()));
+  EXPECT_EQ(CurrentDir(), t.path());
+  EXPECT_FALSE(SetCurrentDir(t / "missing"));
+  EXPECT_EQ(CurrentDir(), t.path());
+  EXPECT_TRUE(SetCurrentDir(saved));
+  EXPECT_EQ(CurrentDir(), saved);
+}
+
+TEST(Paths, ListDir) {
+  TempFolder t;
+  WriteAll(t / "a.txt", "1");
+  WriteAll(t / "noext", "2");
+  MakeDir(t / "sub");
+  for (const std::string& dir : {t.path(), t.path() + S}) {
+    std::vector<DirEntry> entries;
+    ASSERT_TRUE(ListDir(dir, entries));
+    std::set<std::string> names;
+    for (const auto& e : entries) {
+      names.insert(e.name);
+      EXPECT_EQ((e.attributes & kAttrDirectory) != 0, e.name == "sub") << e.name;
+    }
+    EXPECT_EQ(names, (std::set<std::string>{"a.txt", "noext", "sub"}));
+  }
+  std::vector<DirEntry> entries{{"stale", 0}};
+  EXPECT_FALSE(ListDir(t / "missing", entries));
+  EXPECT_TRUE(entries.empty());
+}
+
+TEST(Guid, StandardTextForm) {
+  const std::string g = NewGuidText();
+  ASSERT_EQ(g.size(), 38u) << g;
+  for (std::size_t i = 0; i < g.size(); ++i) {
+    if (i == 0) EXPECT_EQ(g[i], '{');
+    else if (i == 37) EXPECT_EQ(g[i], '}');
+    else if (i == 9 || i == 14 || i == 19 || i == 24) EXPECT_EQ(g[i], '-') << g;
+    else EXPECT_NE(std::string("0123456789ABCDEF").find(g[i]), std::string::npos) << g;
+  }
+  EXPECT_NE(NewGuidText(), g);
+}
+
+TEST(Clock, LocalTimeAndTestClock) {
+  const LocalTime now = LocalNow();
+  EXPECT_GE(now.year, 2020);
+  EXPECT_TRUE(now.month >= 1 && now.month <= 12 && now.day >= 1 && now.day <= 31);
+  EXPECT_TRUE(now.hour >= 0 && now.hour <= 23 && now.minute >= 0 && now.minute <= 59);
+  SetClockForTesting([] { return LocalTime{2001, 2, 3, 4, 5, 6}; });
+  const LocalTime fixed = LocalNow();
+  SetClockForTesting(nullptr);
+  EXPECT_EQ(fixed.year, 2001);
+  EXPECT_EQ(fixed.second, 6);
+  EXPECT_GE(LocalNow().year, 2020);
+}
+
+}  // namespace
+}  // namespace dv::plat
