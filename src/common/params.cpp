@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
+#include "common/earlier_build.h"
 #include "common/path.h"
 #include "common/text_search.h"
+#include "common/variant.h"
 
 namespace dv {
 
@@ -34,6 +36,7 @@ int32_t FindNoCase(const std::string& subStr, const std::string& s, int32_t offs
 }
 
 std::string GetParamValue(const std::string& params, const std::string& name) {
+  if constexpr (kEarlierBuild) return earlier::GetParamValue(params, name);
   const std::string t = kSep + Trim(params);
   const std::string key = kSep + EncodeParamText(name) + kAssign;
   const int32_t p = FindNoCase(key, t, 1);
@@ -47,6 +50,7 @@ std::string GetParamValue(const std::string& params, const std::string& name) {
 
 std::string SetParamValue(const std::string& params, const std::string& name,
                           const std::string& value) {
+  if constexpr (kEarlierBuild) return earlier::SetParamValue(params, name, value);
   const std::string t0 = Trim(params);
   const std::string n = EncodeParamText(name);
   if (n.empty()) return t0;

@@ -4,6 +4,8 @@
 
 #include "common/files.h"
 #include "common/params.h"
+#include "common/variant.h"
+#include "components/manage_dlls.h"
 #include "platform/platform.h"
 
 namespace dv {
@@ -86,7 +88,8 @@ CallOperation OperationFor(ExportKind Kind) {
 
 // Everything an export does around its operation happens here, so a change
 // to the frame is made in this one place. This build never reads the host's
-// window handle.
+// window handle; the earlier build makes it the application window handle
+// for the call, so that every library call receives it.
 int32_t RunExportCall(const CallArgs& Args, const CallOperation& Op) {
   const bool connect = Args.Kind == ExportKind::Connect;
   std::string savedDir;
@@ -94,6 +97,8 @@ int32_t RunExportCall(const CallArgs& Args, const CallOperation& Op) {
     savedDir = plat::CurrentDir();
     plat::SetCurrentDir(GetThisModuleDir());
   });
+  const WindowHandle savedHandle = ApplicationWindowHandle();
+  if constexpr (kEarlierBuild) SetApplicationWindowHandle(Args.WindowHandle);
 
   int32_t result = -1;
   TTaskProcess* engine = nullptr;
@@ -125,6 +130,7 @@ int32_t RunExportCall(const CallArgs& Args, const CallOperation& Op) {
   });
 
   Shielded([&] { delete engine; });
+  if constexpr (kEarlierBuild) SetApplicationWindowHandle(savedHandle);
   Shielded([&] {
     if (!savedDir.empty()) plat::SetCurrentDir(savedDir);
   });

@@ -1,8 +1,10 @@
 // Loading the component and task configuration, and the call's folders.
 #include <memory>
 
+#include "common/earlier_build.h"
 #include "common/files.h"
 #include "common/path.h"
+#include "common/variant.h"
 #include "engine/task_process.h"
 #include "platform/platform.h"
 
@@ -194,6 +196,18 @@ bool TTaskProcess::LoadTaskCfg() {
 
 void TTaskProcess::PrepareWorkDirs() {
   const std::string dir = GetThisModuleDir();
+  if constexpr (kEarlierBuild) {
+    // One work folder shared by every call, emptied at the start of each.
+    FWorkDir = dir + "task_temp" + plat::kDirSep;
+    if (DirExists(FWorkDir)) {
+      earlier::RecreateFolder(FWorkDir);
+    } else {
+      ForceDirs(FWorkDir);
+    }
+    FBackupDir = dir + "task_backup" + plat::kDirSep;
+    ForceDirs(FBackupDir);
+    return;
+  }
   const std::string temp = dir + "temp";
   FWorkDir = temp + plat::kDirSep;
   // A plain file in the way of the work folders goes; failing that, the

@@ -6,6 +6,7 @@
 #include "common/lines.h"
 #include "common/path.h"
 #include "common/text_search.h"
+#include "common/variant.h"
 #include "engine/task_process.h"
 #include "platform/platform.h"
 
@@ -47,11 +48,14 @@ std::string ReplaceExtension(const std::string& name, const std::string& ext) {
 }
 
 // The folder a step's output goes to. This build always writes into the work
-// folder; the folder parts of the pattern, the target name and the source
-// are handed in so that a build that chooses by them decides here alone.
-std::string OutputFolder(const std::string& workDir, const std::string& /*patternFolder*/,
-                         const std::string& /*targetFolder*/,
-                         const std::string& /*sourceFolder*/) {
+// folder; the earlier build takes the pattern's folder, else the target
+// name's, else the source's, and the work folder only when none names one.
+std::string OutputFolder(const std::string& workDir, const std::string& patternFolder,
+                         const std::string& targetFolder, const std::string& sourceFolder) {
+  if constexpr (kEarlierBuild) {
+    for (const std::string* folder : {&patternFolder, &targetFolder, &sourceFolder})
+      if (!folder->empty()) return NormalizeDirPath(*folder);
+  }
   return workDir;
 }
 

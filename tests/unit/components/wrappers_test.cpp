@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/params.h"
+#include "common/variant.h"
 #include "unit/components/wrapper_cases.h"
 
 namespace {
@@ -54,7 +55,7 @@ TEST(WrapperOps, UnusableLibraryGivesTheCallFailureText) {
       row.spoil(sb, op.lib);
       std::string msg = "A=1;ResultMsgStr=earlier;B=2";
       EXPECT_FALSE(op.call(sb, msg));
-      EXPECT_EQ(msg, std::string("A=1;ResultMsgStr=") + op.callText + ";B=2");
+      EXPECT_EQ(msg, dv::SetParamValue("A=1;ResultMsgStr=earlier;B=2", "ResultMsgStr", op.callText));
       EXPECT_TRUE(sb.CallLog().empty());
     }
   }
@@ -63,6 +64,8 @@ TEST(WrapperOps, UnusableLibraryGivesTheCallFailureText) {
 // The library's byte decides the result; its message is adopted, and a false
 // result without a text of its own gets the internal-failure text.
 TEST(WrapperOps, LibraryResultAndMessage) {
+  // The expected texts are laid out by this build's parameter-string rules.
+  if constexpr (dv::kEarlierBuild) GTEST_SKIP() << "parameter strings differ in the earlier build";
   struct Row {
     const char* mode;
     const char* result;  // steered result byte, "" for the mode's own
