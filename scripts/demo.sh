@@ -3,6 +3,9 @@
 # host, puts them into a demo folder with the sample configuration and data
 # files, and has the host call DataExport for a task without steps. Then
 # shows the result code, the message and the files in the target folder.
+# After that, with the test-double siblings beside the component, the host
+# runs a whole DataTransmit exchange (demo/transmit) through the loopback
+# service and the returned files are compared with the host's originals.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -15,7 +18,7 @@ cmake --build --preset win32 -j "$(nproc)"
 export WINEPREFIX="$root/build/win32/wineprefix" WINEARCH=win32 WINEDEBUG=-all \
        LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 DISPLAY=
 [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1 </dev/null
-wineserver -p </dev/null >/dev/null 2>&1
+wineserver -p </dev/null >/dev/null 2>&1 || true
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
 demo="$root/build/demo"
@@ -40,4 +43,28 @@ iconv -f GBK -t UTF-8 "$demo/host-output.txt"
 
 echo "== files in the target folder $demo/out"
 LC_ALL=C ls -l "$demo/out"
+
+echo "== DataTransmit, task DEMO_TRANSMIT: Compress, Crypt (des, rsa), Code, Request,"
+echo "   Communication (loopback), Response, Decode, Decrypt (rsa, des), Uncompress"
+# The test doubles stand in for the five sibling libraries, beside the component.
+cp build/win32/bin/doubles/*.dll "$demo/"
+trc=0
+(cd "$demo" && wine dvhost.exe "$folder" DataTransmit 'transmit\component.xml' DEMO_TRANSMIT \
+   'Key=demo' @transmit/packages.xml 'Operator=demo' >transmit-output.txt 2>&1 </dev/null) || trc=$?
+iconv -f GBK -t UTF-8 "$demo/transmit-output.txt"
+
+echo "== the returned files against the host's originals in transmit/data"
+same=0
+total=0
+while IFS= read -r returned; do
+  file=$(winepath -u "$returned" 2>/dev/null)
+  original="$demo/transmit/data/$(basename "$file")"
+  total=$((total + 1))
+  if cmp "$original" "$file"; then
+    echo "identical: $(basename "$file")"
+    same=$((same + 1))
+  fi
+done < <(tr -d '\r' <"$demo/transmit-output.txt" | sed -n 's|.*<File>\(.*\)</File>.*|\1|p')
+echo "$same of $total returned files are byte for byte the host's originals"
+if [ "$trc" -ne 0 ] || [ "$total" -ne 3 ] || [ "$same" -ne "$total" ]; then rc=1; fi
 exit $rc

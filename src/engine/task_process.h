@@ -184,5 +184,9 @@ void ReadStep(const plat::XmlDocument& Doc, plat::XmlDocument::Node Steps, const
 std::string GetNodeText(const plat::XmlDocument& Doc, plat::XmlDocument::Node Node);
 std::string AppendImpl(const std::string& List, const std::string& Name);
 bool IsDirPath(const std::string& Path);
+// The service's "ReturnCode" text as a signed 32-bit integer: leading blanks,
+// an optional sign, then decimal digits or hexadecimal ones after "$", "x" or
+// "0x" (either case), nothing after them. False for any other text.
+bool ParseReturnCode(const std::string& Text, int32_t& Value);
 
 }  // namespace dv

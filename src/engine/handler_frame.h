@@ -1,0 +1,78 @@
+// What the nine step handlers share: loading the step's library for one
+// handler call, reporting a step failure, and guarding one pass of a step
+// against two outputs on the same path.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "common/files.h"
+#include "common/params.h"
+#include "common/path.h"
+#include "components/manage_dlls.h"
+#include "engine/task_process.h"
+#include "platform/platform.h"
+
+namespace dv {
+
+// Messages of the step handlers.
+inline constexpr const char* kNoFileToProcessMsg = "找不到需要处理的文件！";
+inline constexpr const char* kSeveralFilesMsg = "文件包含有多个文件，必须先配置压缩步骤！";
+inline constexpr const char* kDuplicateOutputMsg = "输出文件[%s]重复，处理中止！";
+inline constexpr const char* kNoCryptNameMsg = "加密过程中找不到加密实现名称！";
+inline constexpr const char* kNoDecryptNameMsg = "解密过程中找不到解密实现名称！";
+inline constexpr const char* kReadRequestMsg = "读取报文文件[%s]出错！";
+inline constexpr const char* kSaveResponseMsg = "保存反馈文件[%s]出错！";
+inline constexpr const char* kNoReturnCodeMsg = "反馈文件不符合格式：缺少反馈代码！";
+inline constexpr const char* kBadContentControlMsg = "解析反馈文件中的报文控制信息出错！";
+
+// The wrapper of a step's library, loaded from the component's folder. The
+// unique_ptr unloads the library on every way out of the handler.
+template <class T>
+std::unique_ptr<T> LoadStepLibrary(const std::string& dllName) {
+  return TBaseDll::Create<T>(GetThisModuleDir() + dllName);
+}
+
+// "%s" in format replaced by path ('%' is never part of a GBK double-byte
+// character, so the search cannot hit the middle of one).
+inline std::string FormatWithPath(const std::string& format, const std::string& path) {
+  std::string out = format;
+  const std::size_t p = out.find("%s");
+  if (p != std::string::npos) out.replace(p, 2, path);
+  return out;
+}
+
+// Sets "ResultMsgStr" and gives the step's failure result.
+inline int32_t FailStep(std::string& msg, const std::string& text) {
+  msg = SetParamValue(msg, "ResultMsgStr", text);
+  return -1;
+}
+
+// The files one pass of a step has produced so far, by full path with ASCII
+// case ignored: a second output on the same path would overwrite the first
+// one's data while the output still named both.
+class TPassOutputs {
+ public:
+  bool Contains(const std::string& path) const { return FSeen.count(Key(path)) != 0; }
+  void Insert(const std::string& path) { FSeen.insert(Key(path)); }
+  // False (and nothing recorded) when path was produced before.
+  bool Add(const std::string& path) { return FSeen.insert(Key(path)).second; }
+
+ private:
+  static std::string Key(const std::string& path) { return UpperAscii(plat::FullPathName(path)); }
+  std::set<std::string> FSeen;
+};
+
+// The checks of the single-file steps (Crypt, Code, Decode, Decrypt): every
+// package must hold exactly one file. 0, or -1 with the message set.
+inline int32_t CheckSingleFilePackages(const TPackageFileList& files, std::string& msg) {
+  for (const TPackageFile& p : files) {
+    if (p.Files.empty()) return FailStep(msg, kNoFileToProcessMsg);
+    if (p.Files.size() > 1) return FailStep(msg, kSeveralFilesMsg);
+  }
+  return 0;
+}
+
+}  // namespace dv

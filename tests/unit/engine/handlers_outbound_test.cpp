@@ -1,0 +1,217 @@
+// The outbound step handlers against the test-double siblings: what each
+// library call receives, what the step outputs and backs up, and how it fails.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "handlers_fixture.h"
+#include "stepping_clock.h"
+#include "support/sandbox.h"
+
+namespace dv {
+namespace {
+
+using testing::HandlerTest;
+using testing::SteppingClock;
+using K = TStepKind;
+using Strings = std::vector<std::string>;
+
+class Outbound : public HandlerTest {
+ protected:
+  ~Outbound() override { plat::SetClockForTesting(nullptr); }
+  // The implementation names of the Encrypt calls, in call order.
+  Strings EncryptImpls() const {
+    Strings names;
+    for (const auto& c : box_.CallsOf("Encrypt")) names.push_back(c.at(3));
+    return names;
+  }
+};
+
+TEST_F(Outbound, CompressHandsEveryFileAsAFullPathAndWritesOneArchivePerPackage) {
+  const std::string x = Host("a/x.txt", "X"), y = Host("a/y.txt", "YY"), z = Host("b/z.txt", "Z");
+  const std::string xRelative = x.substr(box_.Dir().size());
+  Configure(K::Compress, "zip1", "*.zip");
+  WithBackup(K::Compress);
+  TPackageFileList out;
+  ASSERT_EQ(Run(K::Compress, {{"pkg1", {xRelative, y}}, {"", {z}}}, out), 0) << ResultMsg();
+
+  EXPECT_EQ(FilesOf(out), (Strings{Work("pkg1.zip"), Work("z.zip")}));
+  const auto calls = box_.CallsOf("Compress");
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0], (Strings{"Compress", "0", "Mordane.cfg", "zip1", x + "\r\n" + y + "\r\n",
+                               Work("pkg1.zip"), ""}));
+  EXPECT_EQ(calls[1].at(4), z + "\r\n");
+  std::vector<std::pair<std::string, std::string>> entries;
+  ASSERT_TRUE(dvtest::ParseArchive(ReadPath(Work("pkg1.zip")), entries));
+  EXPECT_EQ(entries, (decltype(entries){{"x.txt", "X"}, {"y.txt", "YY"}}));
+  EXPECT_EQ(Backups(), (Strings{box_.Path("bak/pkg1.zip"), box_.Path("bak/z.zip")}));
+
+  // A path of any length is expanded whole.
+  box_.ClearCallLog();
+  box_.SetMode("Mordane", "Compress", "true");
+  const std::string deep = std::string(150, 'd') + plat::kDirSep + std::string(150, 'e') + ".txt";
+  ASSERT_EQ(Run(K::Compress, {{"", {deep}}}, out), 0) << ResultMsg();
+  EXPECT_EQ(box_.CallsOf("Compress").at(0).at(4), box_.Dir() + deep + "\r\n");
+}
+
+TEST_F(Outbound, CryptRunsOnePassPerNameEachOnThePreviousPassOutput) {
+  const std::string d = Host("d.txt", "secret");
+  Configure(K::Crypt, "a,b,c", "*.enc");
+  WithBackup(K::Crypt);
+  TPackageFileList out;
+  ASSERT_EQ(Run(K::Crypt, {{"", {d}}}, out), 0) << ResultMsg();
+
+  const auto calls = box_.CallsOf("Encrypt");
+  ASSERT_EQ(calls.size(), 3u);
+  const std::string enc = Work("d.enc");
+  EXPECT_EQ(calls[0], (Strings{"Encrypt", "0", "Sibbert.cfg", "a", "Param=7", d, enc, ""}));
+  // From the second pass on, the pattern names the file itself: in place.
+  EXPECT_EQ(calls[1], (Strings{"Encrypt", "0", "Sibbert.cfg", "b", "Param=7", enc, enc, ""}));
+  EXPECT_EQ(calls[2].at(3), "c");
+  EXPECT_EQ(FilesOf(out), Strings{enc});
+  EXPECT_EQ(Backups(), Strings{box_.Path("bak/d.enc")});
+
+  // Decrypt runs the names last to first; any other order is refused by the double.
+  Configure(K::Decrypt, "a,b,c", "*.txt");
+  TPackageFileList back;
+  ASSERT_EQ(Run(K::Decrypt, out, back), 0) << ResultMsg();
+  Strings impls;
+  for (const auto& c : box_.CallsOf("Decrypt")) impls.push_back(c.at(3));
+  EXPECT_EQ(impls, (Strings{"c", "b", "a"}));
+  ASSERT_EQ(FilesOf(back), Strings{Work("d.txt")});
+  EXPECT_EQ(ReadPath(Work("d.txt")), "secret");
+}
+
+TEST_F(Outbound, CryptCutsItsNameAtCommasWithoutTrimming) {
+  const struct {
+    const char* name;
+    Strings passes;
+  } cases[] = {
+      {",a", {"", "a"}},        // a leading comma: a pass with the empty name
+      {"a,", {"a"}},            // a trailing one adds none
+      {"a, b", {"a", " b"}},    // blanks stay
+      {"a,,b", {"a", "", "b"}},
+  };
+  const std::string d = Host("d.txt", "data");
+  Configure(K::Crypt, "", "*.enc");
+  for (const auto& c : cases) {
+    box_.ClearCallLog();
+    task_->FTask.Steps[KindIndex(K::Crypt)].Name = c.name;
+    TPackageFileList out;
+    EXPECT_EQ(Run(K::Crypt, {{"", {d}}}, out), 0) << c.name;
+    EXPECT_EQ(EncryptImpls(), c.passes) << c.name;
+  }
+}
+
+TEST_F(Outbound, RequestPacksEveryFileAsGivenWithTheControlTextAndTheTaskFields) {
+  SteppingClock::Set({{2024, 1, 2, 3, 4, 5}});
+  Configure(K::Compress, "z1");
+  Configure(K::Crypt, "k1,k2");
+  Configure(K::Request, "std");
+  WithBackup(K::Request);
+  const std::string f1 = Host("f1.zip", "1"), f2 = Host("f2.zip", "2"), f3 = Host("f3.zip", "3");
+  TPackageFileList out;
+  ASSERT_EQ(Run(K::Request, {{"t", {f1, "host/f2.zip"}}, {"", {f3}}}, out), 0) << ResultMsg();
+
+  const std::string target = Work("Message_request_20240102030405.xml");
+  EXPECT_EQ(FilesOf(out), Strings{target});
+  const auto calls = box_.CallsOf("MessagePacket");
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0], (Strings{"MessagePacket", "0", "Quembry.cfg", "std",
+                               f1 + "\r\nhost/f2.zip\r\n" + f3 + "\r\n", target, "Param=7",
+                               "SVC9", TTaskProcess::BuildContentControl(task_->FTask.Steps), ""}));
+  dvtest::MessageFile m;
+  ASSERT_TRUE(dvtest::ParseMessage(ReadPath(target), m));
+  EXPECT_EQ(m.files.size(), 3u);
+  EXPECT_EQ(Backups(), Strings{box_.Path("bak/Message_request_20240102030405.xml")});
+
+  // Without any package the request is built all the same, with no file.
+  box_.ClearCallLog();
+  ASSERT_EQ(Run(K::Request, {}, out), 0) << ResultMsg();
+  EXPECT_EQ(box_.CallsOf("MessagePacket").at(0).at(4), "");
+}
+
+TEST_F(Outbound, CommunicationSendsTheRequestBytesAndStoresTheReply) {
+  SteppingClock::Set({{2024, 5, 6, 7, 8, 9}});
+  Configure(K::Communication, "loop");
+  WithBackup(K::Communication);
+  box_.Set("Tressil", "Send.reply", "REPLY;TEXT");
+  const struct {
+    std::string bytes;
+  } requests[] = {{std::string("REQ\x01\xB0\xA1", 6)}, {""}};  // an empty file is sent too
+  for (const auto& r : requests) {
+    box_.ClearCallLog();
+    const std::string req = Host("req.xml", r.bytes);
+    TPackageFileList out;
+    ASSERT_EQ(Run(K::Communication, {{"", {req}}}, out), 0) << ResultMsg();
+    const std::string target = Work("Message_response_20240506070809.xml");
+    EXPECT_EQ(FilesOf(out), Strings{target});
+    EXPECT_EQ(ReadPath(target), "REPLY;TEXT");
+    const auto calls = box_.CallsOf("Send");
+    ASSERT_EQ(calls.size(), 1u);
+    const Strings head(calls[0].begin(), calls[0].begin() + 8);
+    EXPECT_EQ(head, (Strings{"Send", "0", "Tressil.cfg", "proxy.cfg", "loop", "0", r.bytes,
+                             std::to_string(r.bytes.size())}));
+  }
+  const std::string copy = box_.Path("bak/Message_response_20240506070809.xml");
+  EXPECT_EQ(Backups(), (Strings{copy, copy}));  // one line per successful step
+}
+
+TEST_F(Outbound, CommunicationFailsWhenTheRequestCannotBeReadOrTheReplyNotSaved) {
+  SteppingClock::Set({{2024, 5, 6, 7, 8, 9}});
+  Configure(K::Communication, "loop", "resp.xml");
+  box_.Set("Tressil", "Send.reply", "R");
+  TPackageFileList out;
+  const std::string missing = box_.Path("host/none.xml");
+  EXPECT_EQ(Run(K::Communication, {{"", {missing}}}, out), -1);
+  EXPECT_EQ(ResultMsg(), "读取报文文件[" + missing + "]出错！");
+  EXPECT_TRUE(box_.CallsOf("Send").empty());
+
+  // A folder where the reply file is to go: the file cannot be created.
+  const std::string req = Host("req.xml", "Q");
+  std::filesystem::create_directories(Work("resp.xml"));
+  EXPECT_EQ(Run(K::Communication, {{"", {req}}}, out), -1);
+  EXPECT_EQ(ResultMsg(), "保存反馈文件[" + Work("resp.xml") + "]出错！");
+  EXPECT_TRUE(out.empty());
+#if !defined(_WIN32)
+  // A device that is always full: the reply cannot be written whole.
+  Configure(K::Communication, "loop", "full.xml");
+  std::filesystem::create_symlink("/dev/full", Work("full.xml"));
+  EXPECT_EQ(Run(K::Communication, {{"", {req}}}, out), -1);
+  EXPECT_EQ(ResultMsg(), "保存反馈文件[" + Work("full.xml") + "]出错！");
+#endif
+}
+
+TEST_F(Outbound, TwoOutputsOnOnePathStopTheStep) {
+  // Two host files of one name under an extension pattern (Compress), a
+  // literal pattern (Code), and names that differ only in letter case.
+  const struct {
+    K kind;
+    const char* pattern;
+    const char* second;
+    const char* clash;
+    const char* exportName;
+  } cases[] = {
+      {K::Compress, "*.zip", "b/data.xml", "data.zip", "Compress"},
+      {K::Code, "out.b64", "b/other.xml", "out.b64", "Encode"},
+      {K::Crypt, "*.enc", "b/DATA.xml", "DATA.enc", "Encrypt"},
+  };
+  const std::string first = Host("a/data.xml", "1");
+  for (const auto& c : cases) {
+    box_.ClearCallLog();
+    Configure(c.kind, "n", c.pattern);
+    WithBackup(c.kind);
+    msg_.clear();
+    TPackageFileList out;
+    EXPECT_EQ(Run(c.kind, {{"", {first}}, {"", {Host(c.second, "2")}}}, out), -1) << c.pattern;
+    EXPECT_EQ(ResultMsg(), std::string("输出文件[") + Work(c.clash) + "]重复，处理中止！");
+    EXPECT_EQ(box_.CallsOf(c.exportName).size(), 1u) << c.pattern;
+    EXPECT_EQ(out.size(), 1u);
+    EXPECT_TRUE(Backups().empty());
+  }
+}
+
+}  // namespace
+}  // namespace dv
