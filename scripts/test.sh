@@ -54,5 +54,8 @@ win32 win32 || status=1
 # The earlier build: the same sources with its four differences.
 native native-earlier || status=1
 win32 win32-earlier || status=1
+# Every fuzz target: its seed corpus replayed, then a bounded run.
+echo "== fuzz"
+bash scripts/fuzz.sh || status=1
 if [ $status -ne 0 ]; then echo "== FAILED"; else echo "== all suites passed"; fi
 exit $status

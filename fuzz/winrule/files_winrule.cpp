@@ -1,0 +1,2 @@
+// The core's files, built under the Windows path rules.
+#include "../../src/common/files.cpp"

@@ -1,0 +1,2 @@
+// The core's lines, built under the Windows path rules.
+#include "../../src/common/lines.cpp"

@@ -1,0 +1,2 @@
+// The core's path, built under the Windows path rules.
+#include "../../src/common/path.cpp"
