@@ -51,14 +51,17 @@ constexpr const char* kNothingToCompress = "压缩过程中发现需要压缩的
 
 // A zero-filled buffer handed to a library, holding a text on entry. It is
 // promised at least its fixed size and, for a longer text, the text's length
-// plus its zero byte, so that nothing is cut. One guard byte more stays zero,
+// plus its zero byte (twice that with headroom), so that nothing is cut. One guard byte more stays zero,
 // and reading back never goes past the promised size, so a library that
 // leaves no terminating zero cannot make the reader run off the end.
 class CallBuffer {
  public:
-  explicit CallBuffer(std::size_t fixedSize, const std::string& text = std::string()) {
+  // headroom: a buffer that grows for its text grows to twice the text, so
+  // that a library can still add to it (a message's "ReturnCode").
+  explicit CallBuffer(std::size_t fixedSize, const std::string& text = std::string(),
+                      bool headroom = false) {
     const std::size_t len = std::min(text.size(), text.find('\0'));  // a copy stops at a zero
-    size_ = std::max(fixedSize, len + 1);
+    size_ = std::max(fixedSize, (headroom ? 2 : 1) * (len + 1));
     data_ = std::make_unique<char[]>(size_ + 1);  // value-initialised: all zero
     std::memcpy(data_.get(), text.data(), len);
   }
@@ -89,7 +92,7 @@ template <class Invoke, class ReadBack>
 bool RunOperation(const FailureTexts& texts, bool bound, std::string& msg, Invoke invoke,
                   ReadBack readBack) {
   try {
-    CallBuffer msgBuf(MessageBufferSize, msg);
+    CallBuffer msgBuf(MessageBufferSize, msg, /*headroom=*/true);
     if (bound) {
       // The library gets the address of this variable; if it stores another
       // address there, ours is still read back and freed.

@@ -339,7 +339,9 @@ void Put(char* buf, std::size_t cap, const std::string& text) {
 template <class Work, class Copy>
 LibBool Run(Ctx& c, char** msg, Work work, Copy copy) {
   const std::string entryMsg = *msg ? *msg : "";
-  const std::size_t msgCap = std::max(kMessageSize, entryMsg.size() + 1);
+  // The room the wrapper promises a message: the fixed size, or twice a
+  // longer message, so that a library can add to it.
+  const std::size_t msgCap = std::max(kMessageSize, 2 * (entryMsg.size() + 1));
   const std::string& m = c.mode;
   if (m.rfind("fault", 0) == 0) Fault(m);
   if (m == "throw") Throw();

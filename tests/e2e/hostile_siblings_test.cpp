@@ -86,29 +86,24 @@ const std::vector<Misbehaviour>& CommonMisbehaviours() {
 }
 
 // A library that answers true without doing its work leaves its output
-// files missing: the next step fails on them. With the message buffer left
-// unterminated the message is full, so the next library's own text no longer
-// fits and the wrapper's internal-failure text stands in for it.
+// files missing: the next step fails on them, with the next library's own
+// text, also when the message buffer was left full and unterminated.
 struct WorklessOutcome {
-  int code;  // the same for both modes
-  const char* unterminated;  // "{work}" is the work folder, "{stamp}" a time stamp
-  const char* swapped;
+  int code;
+  const char* message;  // "{work}" is the work folder, "{stamp}" a time stamp
 };
 const WorklessOutcome kWorkless[] = {
-    {-1, "加密过程中加解密组件内部发生异常！", "Sibbert.Encrypt: cannot read [{work}orders.zip]"},
-    {-1, "编码过程中编码组件内部发生异常！", "Ulvaran.Encode: cannot read [{work}orders.enc]"},
-    {-1, "报文生成过程中报文组件内部发生异常！",
-     "Quembry.MessagePacket: cannot read [{work}orders.b64]"},
-    {-1, "读取报文文件[{work}Message_request_{stamp}.xml]出错！",
-     "读取报文文件[{work}Message_request_{stamp}.xml]出错！"},
-    {-1, "报文解析过程中报文组件内部发生异常！", "Quembry.MessageParse: not a reply message"},
-    {-8, "反馈文件不符合格式：缺少反馈代码！", "反馈文件不符合格式：缺少反馈代码！"},
-    {-1, "解密过程中加解密组件内部发生异常！", "Sibbert.Decrypt: cannot read [{work}orders.enc]"},
-    {-1, "解压缩过程中压缩组件内部发生异常！",
-     "Mordane.UnCompress: cannot read [{work}orders.zip]"},
+    {-1, "Sibbert.Encrypt: cannot read [{work}orders.zip]"},
+    {-1, "Ulvaran.Encode: cannot read [{work}orders.enc]"},
+    {-1, "Quembry.MessagePacket: cannot read [{work}orders.b64]"},
+    {-1, "读取报文文件[{work}Message_request_{stamp}.xml]出错！"},
+    {-1, "Quembry.MessageParse: not a reply message"},
+    {-8, "反馈文件不符合格式：缺少反馈代码！"},
+    {-1, "Sibbert.Decrypt: cannot read [{work}orders.enc]"},
+    {-1, "Mordane.UnCompress: cannot read [{work}orders.zip]"},
     // Both packages unpack to the one path the list buffer held: the work
     // folder itself.
-    {-1, "输出文件[{work}]重复，处理中止！", "输出文件[{work}]重复，处理中止！"},
+    {-1, "输出文件[{work}]重复，处理中止！"},
 };
 
 class Siblings : public ::testing::TestWithParam<int> {
@@ -178,16 +173,20 @@ TEST_P(Siblings, UnterminatedOrSwappedMessageBuffersAreReadWithinTheBuffer) {
     const WorklessOutcome& want = kWorkless[GetParam()];
     const bool unterminated = std::string(mode) == "unterminated";
     EXPECT_EQ(o.r.Code, want.code);
-    EXPECT_TRUE(MatchesMessage(unterminated ? want.unterminated : want.swapped, o.r.ResultMsg,
-                               o.trace.workDir))
+    // The next library's own text fits either way: a long message gets room
+    // to grow.
+    EXPECT_TRUE(MatchesMessage(want.message, o.r.ResultMsg, o.trace.workDir))
         << Shown(o.r.ResultMsg);
     if (unterminated) {
-      // The buffer is promised 10240 bytes, or the message's length and its
-      // zero byte when that is more: one byte more with every call at most.
+      // The buffer is promised 10240 bytes, or twice a longer message and its
+      // zero byte: each call of the steered export fills exactly what it was
+      // promised, the first 10240, the next twice that and one more, ...
       const std::size_t run = std::min(o.r.Msg.find("MMMM"), o.r.Msg.size());
       const std::size_t end = std::min(o.r.Msg.find_first_not_of('M', run), o.r.Msg.size());
-      EXPECT_GE(end - run, 10240u);
-      EXPECT_LE(end - run, 10240u + 4u);
+      bool promised = false;
+      for (std::size_t size = 10240; size <= 10240u * 64; size = 2 * (size + 1))
+        promised = promised || end - run == size;
+      EXPECT_TRUE(promised) << "a run of " << (end - run) << " bytes";
     } else {
       EXPECT_EQ(o.r.Msg.find("Replaced=1"), std::string::npos)
           << "the swapped-in buffer is not read";
