@@ -75,4 +75,25 @@ inline int32_t CheckSingleFilePackages(const TPackageFileList& files, std::strin
   return 0;
 }
 
+// One pass of a single-file step (Crypt, Code, Decode, Decrypt): each
+// package's first file goes to call(source, target), the target named from
+// the step's pattern; output receives one package per target, in order.
+// 0, or -1 at the first failure (the message set), output then holding the
+// packages finished before it.
+template <class Call>
+int32_t RunSingleFilePass(TTaskProcess& engine, const TStep& step, const TPackageFileList& input,
+                          TPackageFileList& output, std::string& msg, Call call) {
+  output.clear();
+  TPassOutputs produced;
+  for (const TPackageFile& package : input) {
+    const std::string& source = package.Files.front();
+    const std::string target =
+        engine.MakeTargetFileName(source, step.FileName, package.TargetName);
+    if (!produced.Add(target)) return FailStep(msg, FormatWithPath(kDuplicateOutputMsg, target));
+    if (!call(source, target)) return -1;
+    output.push_back({std::string(), {target}});
+  }
+  return 0;
+}
+
 }  // namespace dv

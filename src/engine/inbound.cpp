@@ -88,14 +88,11 @@ int32_t TTaskProcess::DoDecode(const TStep& Step, const TPackageFileList& Files,
   auto dll = LoadStepLibrary<TCodeManageDll>(CodeDllName());
   Output.clear();
   if (CheckSingleFilePackages(Files, Msg) != 0) return -1;
-  TPassOutputs produced;
-  for (const TPackageFile& package : Files) {
-    const std::string& source = package.Files.front();
-    const std::string target = MakeTargetFileName(source, Step.FileName, package.TargetName);
-    if (!produced.Add(target)) return FailStep(Msg, FormatWithPath(kDuplicateOutputMsg, target));
-    if (!dll->Decode(FComponentCfg.CodeCfgFile, Step.Name, source, target, Msg)) return -1;
-    Output.push_back({std::string(), {target}});
-  }
+  const int32_t pass = RunSingleFilePass(
+      *this, Step, Files, Output, Msg, [&](const std::string& source, const std::string& target) {
+        return dll->Decode(FComponentCfg.CodeCfgFile, Step.Name, source, target, Msg);
+      });
+  if (pass != 0) return pass;
   dll.reset();
   BackupPackages(Step, Output, Msg);
   return 0;
@@ -113,17 +110,11 @@ int32_t TTaskProcess::DoDecrypt(const TStep& Step, const TPackageFileList& Files
   TPackageFileList current = Files;
   // Last to first, undoing the Crypt passes.
   for (auto name = names.rbegin(); name != names.rend(); ++name) {
-    Output.clear();
-    TPassOutputs produced;
-    for (const TPackageFile& package : current) {
-      const std::string& source = package.Files.front();
-      const std::string target = MakeTargetFileName(source, Step.FileName, package.TargetName);
-      if (!produced.Add(target))
-        return FailStep(Msg, FormatWithPath(kDuplicateOutputMsg, target));
-      if (!dll->Decrypt(FComponentCfg.CryptCfgFile, *name, FTaskParam, source, target, Msg))
-        return -1;
-      Output.push_back({std::string(), {target}});
-    }
+    const int32_t pass = RunSingleFilePass(
+        *this, Step, current, Output, Msg, [&](const std::string& source, const std::string& target) {
+          return dll->Decrypt(FComponentCfg.CryptCfgFile, *name, FTaskParam, source, target, Msg);
+        });
+    if (pass != 0) return pass;
     current = Output;
   }
   dll.reset();

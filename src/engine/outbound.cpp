@@ -46,17 +46,11 @@ int32_t TTaskProcess::DoCrypt(const TStep& Step, const TPackageFileList& Files,
   auto dll = LoadStepLibrary<TCryptManageDll>(CryptDllName());
   TPackageFileList current = Files;
   for (const std::string& name : names) {
-    Output.clear();
-    TPassOutputs produced;
-    for (const TPackageFile& package : current) {
-      const std::string& source = package.Files.front();
-      const std::string target = MakeTargetFileName(source, Step.FileName, package.TargetName);
-      if (!produced.Add(target))
-        return FailStep(Msg, FormatWithPath(kDuplicateOutputMsg, target));
-      if (!dll->Encrypt(FComponentCfg.CryptCfgFile, name, FTaskParam, source, target, Msg))
-        return -1;
-      Output.push_back({std::string(), {target}});
-    }
+    const int32_t pass = RunSingleFilePass(
+        *this, Step, current, Output, Msg, [&](const std::string& source, const std::string& target) {
+          return dll->Encrypt(FComponentCfg.CryptCfgFile, name, FTaskParam, source, target, Msg);
+        });
+    if (pass != 0) return pass;
     current = Output;
   }
   dll.reset();
@@ -69,15 +63,11 @@ int32_t TTaskProcess::DoCode(const TStep& Step, const TPackageFileList& Files,
   if (Files.empty()) return 0;
   if (CheckSingleFilePackages(Files, Msg) != 0) return -1;
   auto dll = LoadStepLibrary<TCodeManageDll>(CodeDllName());
-  Output.clear();
-  TPassOutputs produced;
-  for (const TPackageFile& package : Files) {
-    const std::string& source = package.Files.front();
-    const std::string target = MakeTargetFileName(source, Step.FileName, package.TargetName);
-    if (!produced.Add(target)) return FailStep(Msg, FormatWithPath(kDuplicateOutputMsg, target));
-    if (!dll->Encode(FComponentCfg.CodeCfgFile, Step.Name, source, target, Msg)) return -1;
-    Output.push_back({std::string(), {target}});
-  }
+  const int32_t pass = RunSingleFilePass(
+      *this, Step, Files, Output, Msg, [&](const std::string& source, const std::string& target) {
+        return dll->Encode(FComponentCfg.CodeCfgFile, Step.Name, source, target, Msg);
+      });
+  if (pass != 0) return pass;
   dll.reset();
   BackupPackages(Step, Output, Msg);
   return 0;
