@@ -57,5 +57,8 @@ win32 win32-earlier || status=1
 # Every fuzz target: its seed corpus replayed, then a bounded run.
 echo "== fuzz"
 bash scripts/fuzz.sh || status=1
+# Every benchmark once on small inputs, so that none rots (timings mean little).
+echo "== benchmarks (short)"
+DV_BENCH_NATIVE_DIR=build/native-release bash scripts/bench.sh --short || status=1
 if [ $status -ne 0 ]; then echo "== FAILED"; else echo "== all suites passed"; fi
 exit $status

@@ -1,6 +1,7 @@
 #include "common/params.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "common/earlier_build.h"
 #include "common/path.h"
@@ -30,9 +31,27 @@ int32_t FindNoCase(const std::string& subStr, const std::string& s, int32_t offs
   if (subStr.empty()) return 0;
   const std::size_t from = static_cast<std::size_t>(std::max<int32_t>(offset, 1) - 1);
   if (from + subStr.size() > s.size()) return 0;
-  // Folding keeps every length, so a position in the copies is one in s.
-  const std::size_t p = UpperAscii(s).find(UpperAscii(subStr), from);
-  return p == std::string::npos ? 0 : static_cast<int32_t>(p + 1);
+  // The same as searching a folded copy of s for a folded copy of subStr,
+  // without copying s: its bytes are folded as they are compared, and a
+  // first byte that no folding touches is found with memchr.
+  const std::string up = UpperAscii(subStr);
+  auto fold = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
+  const char first = up[0];
+  const bool letter = first >= 'A' && first <= 'Z';
+  const std::size_t last = s.size() - up.size();  // the last possible start
+  for (std::size_t i = from; i <= last; ++i) {
+    if (!letter) {
+      const void* hit = std::memchr(s.data() + i, first, last - i + 1);
+      if (!hit) return 0;
+      i = static_cast<std::size_t>(static_cast<const char*>(hit) - s.data());
+    } else if (fold(s[i]) != first) {
+      continue;
+    }
+    std::size_t k = 1;
+    while (k < up.size() && fold(s[i + k]) == up[k]) ++k;
+    if (k == up.size()) return static_cast<int32_t>(i + 1);
+  }
+  return 0;
 }
 
 std::string GetParamValue(const std::string& params, const std::string& name) {

@@ -82,7 +82,24 @@ void BuildSkipTableIgnoreCase(const char* pattern, int32_t patternLen, SkipTable
 
 const char* FindWithSkipTable(const char* start, const char* pattern, int32_t textLen,
                               int32_t patternLen, const SkipTable& table) {
-  return Horspool(start, pattern, textLen, patternLen, table, [](unsigned char c) { return c; });
+  if (patternLen <= 0 || textLen < patternLen) return nullptr;
+  // A window whose last byte differs from the pattern's last byte cannot
+  // match, so memchr carries the window to the next one that ends in it;
+  // the windows passed over are only ones that cannot match, and the match
+  // found is still the leftmost.
+  const char lastByte = pattern[patternLen - 1];
+  const char* const end = start + textLen;
+  const char* w = start + patternLen - 1;  // the window's last byte
+  while (w < end) {
+    if (*w != lastByte) {
+      w = static_cast<const char*>(std::memchr(w, lastByte, static_cast<std::size_t>(end - w)));
+      if (!w) return nullptr;
+    }
+    const char* first = w - (patternLen - 1);
+    if (std::memcmp(first, pattern, static_cast<std::size_t>(patternLen - 1)) == 0) return first;
+    w += std::max<int32_t>(1, table[Byte(*w)]);
+  }
+  return nullptr;
 }
 
 const char* FindWithSkipTableIgnoreCase(const char* start, const char* pattern, int32_t textLen,
@@ -108,8 +125,10 @@ std::string ReplaceAllMatchesReserved(const std::string& source, const std::stri
   if (source.empty() || find.empty()) return {};
   const auto findLen = static_cast<int32_t>(find.size());
 
-  std::vector<char> out(reserve);
-  std::size_t written = 0;
+  // The result is the output itself: reserved once, not zero-filled, and
+  // handed back without a further copy.
+  std::string out;
+  out.reserve(reserve);
 
   SkipTable table;
   FindFn search;
@@ -127,20 +146,15 @@ std::string ReplaceAllMatchesReserved(const std::string& source, const std::stri
     const char* hit = search(rest, find.data(), static_cast<int32_t>(end - rest), findLen, table);
     if (!hit) break;
     const auto before = static_cast<std::size_t>(hit - rest);
-    const std::size_t needed = written + before + replace.size();
-    if (needed > out.size()) out.resize(GrowReservation(out.size(), needed));
-    CopyBytes(rest, out.data() + written, static_cast<int32_t>(before));
-    written += before;
-    if (!replace.empty()) {
-      CopyBytes(replace.data(), out.data() + written, static_cast<int32_t>(replace.size()));
-      written += replace.size();
-    }
+    const std::size_t needed = out.size() + before + replace.size();
+    if (needed > out.capacity()) out.reserve(GrowReservation(out.capacity(), needed));
+    out.append(rest, before);
+    out.append(replace);
     rest = hit + findLen;
   }
 
-  std::string result(out.data(), written);
-  result.append(rest, end);
-  return result;
+  out.append(rest, end);
+  return out;
 }
 
 std::string ReplaceAllMatches(const std::string& source, const std::string& find,
@@ -164,14 +178,10 @@ std::string ReplaceAllMatches(const std::string& source, const std::string& find
 
 int32_t FindSubstrFrom(const std::string& subStr, const std::string& s, int32_t startPos) {
   if (subStr.empty() || s.empty()) return 0;
-  const auto n = static_cast<int64_t>(s.size());
-  const auto m = static_cast<int64_t>(subStr.size());
-  for (int64_t i = std::max<int32_t>(startPos, 1) - 1; i + m <= n; ++i) {
-    if (s[i] != subStr[0]) continue;
-    if (std::memcmp(s.data() + i + 1, subStr.data() + 1, m - 1) == 0)
-      return static_cast<int32_t>(i + 1);
-  }
-  return 0;
+  // std::string::find scans for the first byte (memchr) and compares the
+  // rest at every hit.
+  const std::size_t p = s.find(subStr, static_cast<std::size_t>(std::max<int32_t>(startPos, 1) - 1));
+  return p == std::string::npos ? 0 : static_cast<int32_t>(p + 1);
 }
 
 std::string CopyText(const std::string& s, int32_t index, int32_t count) {

@@ -1,5 +1,8 @@
 // The step loop: runs a range of configured steps through the handler table
 // and removes the intermediate files that a step no longer carries on.
+#include <string>
+#include <unordered_set>
+
 #include "common/path.h"
 #include "engine/task_process.h"
 #include "platform/platform.h"
@@ -44,31 +47,64 @@ int32_t TTaskProcess::RunSteps(TStepKind First, TStepKind Last, TPackageFileList
   return result;
 }
 
-void TTaskProcess::DeleteStaleFiles(const TPackageFileList& OldList,
-                                    const TPackageFileList& NewList) {
-  for (const TPackageFile& package : OldList)
-    for (const std::string& file : package.Files) DeleteIfUnused(file, NewList);
-}
+namespace {
 
-void TTaskProcess::DeleteIfUnused(const std::string& FileName, const TPackageFileList& NewList) {
+// The full paths of a package list, ASCII letters folded, for one round of
+// deletions: expanding every path of the list again for every file looked up
+// made a step over n files cost n * n expansions.
+class FullPathSet {
+ public:
+  explicit FullPathSet(const TPackageFileList& List) {
+    for (const TPackageFile& package : List)
+      for (const std::string& file : package.Files) paths_.insert(Key(file));
+  }
+  bool Contains(const std::string& FileName) const {
+    return !paths_.empty() && paths_.count(Key(FileName)) != 0;
+  }
+
+ private:
+  // Equal keys exactly when the full paths are equal with a-z and A-Z taken
+  // as the same and every other byte compared as it is.
+  static std::string Key(const std::string& path) { return UpperAscii(plat::FullPathName(path)); }
+  std::unordered_set<std::string> paths_;
+};
+
+// Deletes FileName when it is a file that NewList does not name again and it
+// lies in the work folder (workFull: its full path, with the separator).
+void DeleteUnlisted(const std::string& FileName, const FullPathSet& NewList,
+                    const std::string& workFull) {
   if (!plat::IsExistingFile(FileName)) return;
-  if (IsFileInPackages(FileName, NewList)) return;
+  if (NewList.Contains(FileName)) return;
   // A library may report any path as its output; only what lies in this
   // call's work folder is ours to remove, never a host file.
-  if (FWorkDir.empty()) return;
-  std::string workFull = plat::FullPathName(FWorkDir);
-  if (!EndsWithDirSep(workFull)) workFull += plat::kDirSep;
+  if (workFull.empty()) return;
   if (!LiesInside(plat::FullPathName(FileName), workFull)) return;
   plat::DeleteFileAt(FileName);
 }
 
+std::string WorkDirFull(const std::string& workDir) {
+  if (workDir.empty()) return {};
+  std::string full = plat::FullPathName(workDir);
+  if (!EndsWithDirSep(full)) full += plat::kDirSep;
+  return full;
+}
+
+}  // namespace
+
+void TTaskProcess::DeleteStaleFiles(const TPackageFileList& OldList,
+                                    const TPackageFileList& NewList) {
+  const FullPathSet kept(NewList);
+  const std::string workFull = WorkDirFull(FWorkDir);
+  for (const TPackageFile& package : OldList)
+    for (const std::string& file : package.Files) DeleteUnlisted(file, kept, workFull);
+}
+
+void TTaskProcess::DeleteIfUnused(const std::string& FileName, const TPackageFileList& NewList) {
+  DeleteUnlisted(FileName, FullPathSet(NewList), WorkDirFull(FWorkDir));
+}
+
 bool TTaskProcess::IsFileInPackages(const std::string& FileName, const TPackageFileList& List) {
-  if (List.empty()) return false;
-  const std::string full = plat::FullPathName(FileName);
-  for (const TPackageFile& package : List)
-    for (const std::string& file : package.Files)
-      if (SameTextAscii(full, plat::FullPathName(file))) return true;
-  return false;
+  return FullPathSet(List).Contains(FileName);
 }
 
 TPackageFileList TTaskProcess::CopyPackageList(const TPackageFileList& Source) {

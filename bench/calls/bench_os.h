@@ -1,0 +1,36 @@
+// What the whole-call benchmarks need from the operating system, in one
+// place: the calling thread's COM, the platform's own file copy, the
+// program's folder and the process's memory.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace dvbench {
+
+#if defined(_WIN32)
+inline constexpr char kSep = '\\';
+#else
+inline constexpr char kSep = '/';
+#endif
+
+// A monotonic clock, in nanoseconds.
+int64_t NowNs();
+
+// Windows: COM on this thread, as a host must have it before it calls.
+void InitHostThread();
+// CopyFileA on Windows, std::filesystem::copy_file elsewhere; replaces to.
+bool PlatformCopy(const std::string& from, const std::string& to);
+// Folder of the running program, with a trailing separator.
+std::string ProgramDir();
+
+// Resident memory of the process now and at its peak, in bytes. ResetPeak
+// makes the peak the current value where the system allows (Linux); where
+// it does not, the peak is that of the whole process so far.
+uint64_t MemoryNow();
+uint64_t MemoryPeak();
+bool ResetPeak();
+// The name of what MemoryNow and MemoryPeak read.
+const char* MemoryKind();
+
+}  // namespace dvbench
