@@ -92,14 +92,24 @@ std::string SetParamValue(const std::string& params, const std::string& name,
 
   int32_t e = FindNoCase(kSep, t, p + 1);
   if (e == 0) e = static_cast<int32_t>(t.size()) + 1;
-  // Positions are 1-based; t[0] is the leading ";" added above.
-  const std::string before = p > 1 ? t.substr(1, static_cast<std::size_t>(p - 2)) : std::string();
-  const std::string after =
-      static_cast<std::size_t>(e) < t.size() ? t.substr(static_cast<std::size_t>(e)) : std::string();
-
-  std::string result = n + kAssign + v;
-  if (!before.empty()) result = before + kSep + result;
-  if (!after.empty()) result += kSep + after;
+  // Positions are 1-based; t[0] is the leading ";" added above. The entries
+  // before and after the one set are appended straight from t, in one
+  // allocation.
+  const auto before = static_cast<std::size_t>(p > 1 ? p - 2 : 0);  // bytes t[1..]
+  const auto afterAt = static_cast<std::size_t>(e);                 // t[e..] follows
+  std::string result;
+  result.reserve(t.size() + n.size() + v.size() + 2);
+  if (before > 0) {
+    result.append(t, 1, before);
+    result += kSep;
+  }
+  result += n;
+  result += kAssign;
+  result += v;
+  if (afterAt < t.size()) {
+    result += kSep;
+    result.append(t, afterAt, std::string::npos);
+  }
   return result;
 }
 
