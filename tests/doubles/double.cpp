@@ -74,14 +74,7 @@ std::string OwnFolder() {
 }
 
 bool ReadFile(const std::string& path, std::string& out) {
-  out.clear();
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  char buf[65536];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-  std::fclose(f);
-  return true;
+  return fmt::ReadWholeFile(path, out);
 }
 
 bool WriteFile(const std::string& path, const std::string& data) {

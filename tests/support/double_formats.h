@@ -8,11 +8,24 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace dvtest::fmt {
+
+// The whole file as bytes; false when it cannot be opened.
+inline bool ReadWholeFile(const std::string& path, std::string& out) {
+  out.clear();
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  char buf[65536];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+  std::fclose(f);
+  return true;
+}
 
 inline constexpr const char* kArchiveMagic = "DVARC1";
 inline constexpr const char* kMessageMagic = "DVMSG1";

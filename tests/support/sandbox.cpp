@@ -99,14 +99,7 @@ void RemoveTree(const std::string& dir) {
 }
 
 bool ReadWhole(const std::string& path, std::string& out) {
-  out.clear();
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  char buf[65536];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-  std::fclose(f);
-  return true;
+  return fmt::ReadWholeFile(path, out);
 }
 
 void WriteWhole(const std::string& path, const std::string& bytes) {
