@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Runs a Windows program under Wine in a 32-bit prefix (first argument),
-# with code page 936 as on the Chinese Windows the component serves.
-export WINEPREFIX="$1"; shift
-export WINEARCH=win32 WINEDEBUG=-all LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 DISPLAY=
+# Runs a Windows program under Wine: wine-run.sh ARCH PREFIX PROGRAM ARGS...
+# ARCH is win32 or win64; the prefix is the build folder's own, with code
+# page 936 as on the Chinese Windows the component serves.
+. "$(dirname "$0")/../scripts/wine-env.sh"
+dv_wine_env "$1" "$2"; shift 2
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  wineboot -i >/dev/null 2>&1 </dev/null
+  dv_wine wineboot -i >/dev/null 2>&1 </dev/null
 fi
 # The program's output goes through files: Wine's background services, when
 # this run starts them, inherit its output and would hold a pipe open for as
@@ -12,7 +13,7 @@ fi
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 rc=0
-wine "$@" >"$tmp/out" 2>"$tmp/err" || rc=$?
+dv_wine "$@" >"$tmp/out" 2>"$tmp/err" || rc=$?
 cat "$tmp/out"
 cat "$tmp/err" >&2
 exit $rc

@@ -6,14 +6,16 @@ set -euo pipefail
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
-# wine32 comes from the i386 architecture.
+# wine32 comes from the i386 architecture; it is installed even where this
+# machine cannot run it (the test command then skips the 32-bit suites).
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
 
 for p in cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev \
          libxml2-dev uuid-dev g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix \
-         binutils-mingw-w64-i686 wine wine32:i386 locales; do
+         binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix \
+         binutils-mingw-w64-x86-64 wine wine32:i386 wine64 locales; do
   have "$p" || need+=("$p")
 done
 

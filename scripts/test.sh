@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds both platforms and runs every test suite:
-# the native suite under ASan/UBSan, then the Windows suite under Wine.
-# Exits non-zero when a build or a test fails; both suites run either way.
+# Sets up the machine, builds every configuration and runs every test suite:
+# native (ASan/UBSan), the Windows builds under Wine, the earlier build,
+# the fuzz targets and the short benchmarks. The 32-bit Windows suites run
+# only where this machine runs 32-bit programs (DV_NO_32BIT=1 skips them
+# anywhere); the 64-bit Windows suites run the same Windows code everywhere.
+# Exits non-zero when a build or a test fails; every suite runs either way.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh || exit 1
+. scripts/wine-env.sh
 
 jobs=$(nproc)
 status=0
+ran=() skipped=() failed=()
 # A persistent wine server must not outlive an interrupted run.
-trap '[ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1; true' EXIT
+trap 'dv_wine_stop' EXIT
 
 # A failed build still runs the tests it could build (the rest count as
 # failed), so that the summary shows everything at once.
@@ -29,36 +34,45 @@ native() {
   return $rc
 }
 
-win32() {
-  local preset=$1 rc=0
+windows() {
+  local preset=$1 arch=$2 rc=0
   build "$preset" || rc=$?
   [ $rc -eq 2 ] && return 1
-  echo "== $preset: test (Wine)"
-  export WINEPREFIX="$PWD/build/$preset/wineprefix" WINEARCH=win32 WINEDEBUG=-all \
-         LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 DISPLAY=
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot -i >/dev/null 2>&1 </dev/null
-    wineserver -w  # the new prefix's registry is on disk once the server is gone
-  fi
-  # One wine server and one set of Wine's services for the whole suite,
-  # instead of a start-up per test.
-  wineserver -p </dev/null >/dev/null 2>&1
-  wine cmd /c exit </dev/null >/dev/null 2>&1
+  echo "== $preset: test ($arch Wine)"
+  dv_wine_env "$arch" "$PWD/build/$preset/wineprefix"
+  dv_wine_start
   ctest --preset "$preset" || rc=1
-  wineserver -k >/dev/null 2>&1 || true
+  dv_wine_stop
   return $rc
 }
 
-native native || status=1
-win32 win32 || status=1
+suite() {
+  local name=$1; shift
+  if "$@"; then ran+=("$name"); else failed+=("$name"); status=1; fi
+}
+
+suite native native native
+if dv_can_run_32bit; then
+  suite win32 windows win32 win32
+else
+  echo "== win32 suites: not run: this machine cannot run 32-bit programs (the win64 suites ran the Windows code)"
+  skipped+=(win32 win32-earlier)
+fi
+suite win64 windows win64 win64
 # The earlier build: the same sources with its four differences.
-native native-earlier || status=1
-win32 win32-earlier || status=1
+suite native-earlier native native-earlier
+dv_can_run_32bit && suite win32-earlier windows win32-earlier win32
+suite win64-earlier windows win64-earlier win64
 # Every fuzz target: its seed corpus replayed, then a bounded run.
 echo "== fuzz"
-bash scripts/fuzz.sh || status=1
+suite fuzz bash scripts/fuzz.sh
 # Every benchmark once on small inputs, so that none rots (timings mean little).
 echo "== benchmarks (short)"
-DV_BENCH_NATIVE_DIR=build/native-release bash scripts/bench.sh --short || status=1
-if [ $status -ne 0 ]; then echo "== FAILED"; else echo "== all suites passed"; fi
+suite benchmarks env DV_BENCH_NATIVE_DIR=build/native-release bash scripts/bench.sh --short
+
+echo "== summary"
+echo "ran:     ${ran[*]:-none}"
+[ ${#failed[@]} -gt 0 ] && echo "failed:  ${failed[*]}"
+[ ${#skipped[@]} -gt 0 ] && echo "skipped: ${skipped[*]} (this machine cannot run 32-bit programs)"
+if [ $status -ne 0 ]; then echo "== FAILED"; else echo "== all suites that ran passed"; fi
 exit $status
