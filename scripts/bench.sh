@@ -2,32 +2,36 @@
 # Builds the benchmarks, runs them and prints the component's cost as ratios
 # to the work it orchestrates: the text operations against plain yardsticks
 # (native), and whole calls through the exports against the platform's own
-# copies and the siblings' own time (native, and the win32 DLL under Wine).
+# copies and the siblings' own time (native, and the Windows DLL under Wine:
+# the 32-bit one where this machine runs 32-bit programs, else the 64-bit
+# test build).
 #
-#   scripts/bench.sh [--short] [--native-only | --win32-only]
+#   scripts/bench.sh [--short] [--native-only | --windows-only]
 #   --short  every benchmark once on small inputs (CI: it only checks that
 #            none of them rots; its timings mean little)
 #
-# Build folders: build/native-release and build/win32 (the presets), or
-# DV_BENCH_NATIVE_DIR / DV_BENCH_WIN32_DIR. The whole-call benchmarks write
+# Build folders: build/native-release and build/win32 or build/win64 (the
+# presets), or DV_BENCH_NATIVE_DIR / DV_BENCH_WINDOWS_DIR. The whole-call benchmarks write
 # up to about 3 GiB of files beside the programs and remove them afterwards.
 # Exits non-zero when a benchmark cannot run; a missed target is reported in
 # the tables, not as a failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-short=0 native=1 win32=1
+short=0 native=1 windows=1
 for a in "$@"; do
   case "$a" in
     --short) short=1 ;;
-    --native-only) win32=0 ;;
-    --win32-only) native=0 ;;
-    *) echo "usage: scripts/bench.sh [--short] [--native-only | --win32-only]" >&2; exit 2 ;;
+    --native-only) windows=0 ;;
+    --windows-only | --win32-only) native=0 ;;
+    *) echo "usage: scripts/bench.sh [--short] [--native-only | --windows-only]" >&2; exit 2 ;;
   esac
 done
 
+. scripts/wine-env.sh
+if dv_can_run_32bit; then win=win32; else win=win64; fi
 native_dir=${DV_BENCH_NATIVE_DIR:-build/native-release}
-win32_dir=${DV_BENCH_WIN32_DIR:-build/win32}
+win_dir=${DV_BENCH_WINDOWS_DIR:-build/$win}
 jobs=$(nproc)
 summary=$(mktemp)
 out=$(mktemp)
@@ -62,27 +66,24 @@ if [ $native = 1 ]; then
   fi
 fi
 
-if [ $win32 = 1 ]; then
-  echo "== win32: build ($win32_dir)"
-  cmake --preset win32 -B "$win32_dir" -DDORVELK_BENCH=ON >/dev/null
-  cmake --build "$win32_dir" -j "$jobs" --target dvbench_calls >/dev/null
-  export WINEPREFIX="$PWD/$win32_dir/wineprefix" WINEARCH=win32 WINEDEBUG=-all \
-         LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 DISPLAY=
-  [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1 </dev/null
-  wineserver -p </dev/null >/dev/null 2>&1 || true  # already running is fine
-  stop_wine() { wineserver -k >/dev/null 2>&1 || true; }
-  trap 'stop_wine; rm -f "$summary" "$out" "$out.utf8"' EXIT
-  echo "== win32 under Wine"
+if [ $windows = 1 ]; then
+  echo "== $win: build ($win_dir)"
+  cmake --preset "$win" -B "$win_dir" -DDORVELK_BENCH=ON >/dev/null
+  cmake --build "$win_dir" -j "$jobs" --target dvbench_calls >/dev/null
+  dv_wine_env "$win" "$PWD/$win_dir/wineprefix"
+  dv_wine_start
+  trap 'dv_wine_stop; rm -f "$summary" "$out" "$out.utf8"' EXIT
+  echo "== $win under Wine"
   if [ $short = 1 ]; then
-    run win32 wine "$win32_dir/bin/dvbench_calls.exe" --short
+    run "$win" dv_wine "$win_dir/bin/dvbench_calls.exe" --short
   else
-    run win32 wine "$win32_dir/bin/dvbench_calls.exe"
+    run "$win" dv_wine "$win_dir/bin/dvbench_calls.exe"
     # A 32-bit process cannot hold a request of 10 x 100 MiB in one piece;
     # half of it shows the ratio at a size that fits.
-    echo "== win32 under Wine: DataTransmit over 5 x 100 MiB"
-    run win32 wine "$win32_dir/bin/dvbench_calls.exe" --only transmit --large 5x100 --set 5x100MiB
+    echo "== $win under Wine: DataTransmit over 5 x 100 MiB"
+    run "$win" dv_wine "$win_dir/bin/dvbench_calls.exe" --only transmit --large 5x100 --set 5x100MiB
   fi
-  stop_wine
+  dv_wine_stop
 fi
 
 echo
