@@ -148,8 +148,8 @@ TEST_F(Backup, ConfiguredFolderIsUsedAsBuilt) {
       // double-byte character with trail byte 0x5C is part of the name.
       {"bak/", "bak/a.zip", root_ + "bak" + kSep + "a.zip"},
       {root_ + "abs2/", root_ + "abs2/a.zip", root_ + "abs2" + kSep + "a.zip"},
-      {"bs\\", plat::kWindowsPaths ? "bs\\a.zip" : "bs\\/a.zip",
-       root_ + (plat::kWindowsPaths ? "bs\\a.zip" : "bs\\/a.zip")},
+      {"bsl\\", plat::kWindowsPaths ? "bsl\\a.zip" : "bsl\\/a.zip",
+       root_ + (plat::kWindowsPaths ? "bsl\\a.zip" : "bsl\\/a.zip")},
       {"gb\x95\x5C", std::string("gb\x95\x5C") + kSep + "a.zip",
        root_ + "gb\x95\x5C" + kSep + "a.zip"},
   };
