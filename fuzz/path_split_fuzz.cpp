@@ -13,7 +13,8 @@
 namespace {
 
 constexpr bool kWin = dv::plat::kWindowsPaths;
-bool IsSep(unsigned char c) { return c == '/' || (kWin && (c == '\\' || c == ':')); }
+bool IsDirSep(unsigned char c) { return c == '/' || (kWin && c == '\\'); }
+bool IsSep(unsigned char c) { return IsDirSep(c) || (kWin && c == ':'); }
 
 // The text ends in a lead byte that no trail byte follows, and the
 // separator would be read as that trail byte.
@@ -60,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     DV_FUZZ_CHECK(!IsSep(static_cast<unsigned char>(name[i])), detail);
 
   const bool endsWithSep = !starts.empty() && starts.back() == s.size() - 1 &&
-                           s.back() == dv::plat::kDirSep;
+                           IsDirSep(static_cast<unsigned char>(s.back()));
   DV_FUZZ_CHECK(dv::EndsWithDirSep(s) == endsWithSep, detail);
 
   // A folder path gets its separator once, as a character of its own.
@@ -78,7 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 #endif
   } else {
     const std::vector<std::size_t> ts = dvfuzz::CharStarts(trimmed);
-    const bool has = ts.back() == trimmed.size() - 1 && trimmed.back() == dv::plat::kDirSep;
+    const bool has =
+        ts.back() == trimmed.size() - 1 && IsDirSep(static_cast<unsigned char>(trimmed.back()));
     DV_FUZZ_CHECK(dir == (has ? trimmed : trimmed + dv::plat::kDirSep), detail);
     DV_FUZZ_CHECK(dv::EndsWithDirSep(dir) && dv::FileNamePart(dir).empty(), detail);
   }

@@ -24,6 +24,8 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #define IsSeparatorChar IsSeparatorChar_WinRule
+#define IsDirSepChar IsDirSepChar_WinRule
+#define EndsWithDirSep EndsWithDirSep_WinRule
 #define kWindowsPaths kWindowsPaths_WinRule
 #define kDirSep kDirSep_WinRule
 #define _WIN32 1

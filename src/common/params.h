@@ -9,6 +9,8 @@ namespace dv {
 
 inline constexpr char ParamSeparator = ';';
 inline constexpr char ParamAssign = '=';
+// The entry that carries the text of a failure back to the host.
+inline constexpr const char* kResultMsgKey = "ResultMsgStr";
 
 std::string EncodeParamText(const std::string& text);
 std::string DecodeParamText(const std::string& text);

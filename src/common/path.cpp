@@ -6,21 +6,11 @@ namespace dv {
 
 namespace {
 
-// A GBK double-byte character: a lead byte 0x81-0xFE, then a trail byte
-// 0x40-0xFE other than 0x7F. Trail bytes include 0x5C ("\") but never "/" or
-// ":", so a lead byte before one of those does not swallow it.
-constexpr bool IsLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
-constexpr bool IsTrailByte(unsigned char c) { return c >= 0x40 && c <= 0xFE && c != 0x7F; }
-
 // Calls f(index, byte) for every byte that starts a character of s.
 template <class F>
 void ForEachCharStart(const std::string& s, F f) {
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    f(i, c);
-    if (IsLeadByte(c) && i + 1 < s.size() && IsTrailByte(static_cast<unsigned char>(s[i + 1])))
-      ++i;
-  }
+  for (std::size_t i = 0; i < s.size(); i += plat::CharSizeAt(s, i))
+    f(i, static_cast<unsigned char>(s[i]));
 }
 
 }  // namespace
@@ -31,14 +21,6 @@ std::size_t LastSeparatorPos(const std::string& s) {
     if (plat::IsSeparatorChar(c)) last = i;
   });
   return last;
-}
-
-bool EndsWithDirSep(const std::string& s) {
-  bool ends = false;
-  ForEachCharStart(s, [&](std::size_t i, unsigned char c) {
-    ends = (i + 1 == s.size()) && c == static_cast<unsigned char>(plat::kDirSep);
-  });
-  return ends;
 }
 
 std::string FileNamePart(const std::string& s) {

@@ -176,6 +176,24 @@ std::string ReplaceAllMatches(const std::string& source, const std::string& find
   return ReplaceAllMatchesReserved(source, find, replace, caseSensitive, fallback);
 }
 
+std::string FormatWithPath(const std::string& pattern, const std::string& path,
+                           const std::string& more) {
+  // '%' is never part of a GBK double-byte character, so the search cannot
+  // hit the middle of one.
+  std::string out;
+  const std::string* args[] = {&path, &more};
+  int next = 0;
+  for (std::size_t i = 0; i < pattern.size(); ++i) {
+    if (next < 2 && pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 's') {
+      out += *args[next++];
+      ++i;
+    } else {
+      out += pattern[i];
+    }
+  }
+  return out;
+}
+
 int32_t FindSubstrFrom(const std::string& subStr, const std::string& s, int32_t startPos) {
   if (subStr.empty() || s.empty()) return 0;
   // std::string::find scans for the first byte (memchr) and compares the

@@ -37,6 +37,12 @@ std::string ReplaceAllMatchesReserved(const std::string& source, const std::stri
 // The next reservation: half as much again, and never less than needed.
 std::size_t GrowReservation(std::size_t reserved, std::size_t needed);
 
+// pattern with each "%s" in turn replaced by the next argument, path then
+// more (a "%s" beyond the second stays as it is). Used for the messages that
+// name a file.
+std::string FormatWithPath(const std::string& pattern, const std::string& path,
+                           const std::string& more = {});
+
 int32_t FindSubstrFrom(const std::string& subStr, const std::string& s, int32_t startPos);
 std::string CopyText(const std::string& s, int32_t index, int32_t count);
 std::string ReplaceEvery(const std::string& source, const std::string& oldPattern,

@@ -18,8 +18,6 @@ namespace dv {
 
 namespace {
 
-constexpr const char* kResultMsgStr = "ResultMsgStr";
-
 void (*gAfterLibraryCall)() = nullptr;
 
 struct FailureTexts {
@@ -78,7 +76,7 @@ class CallBuffer {
 
 void SetCallFailure(std::string& msg, const FailureTexts& texts) {
   try {
-    msg = SetParamValue(msg, kResultMsgStr, texts.call);
+    msg = SetParamValue(msg, kResultMsgKey, texts.call);
   } catch (...) {
     // Out of memory: the caller's message stays as it was.
   }
@@ -107,8 +105,8 @@ bool RunOperation(const FailureTexts& texts, bool bound, std::string& msg, Invok
       if (completed) {
         const bool result = returned != 0;
         std::string newMsg = msgBuf.Text();
-        if (!result && GetParamValue(newMsg, kResultMsgStr).empty())
-          newMsg = SetParamValue(newMsg, kResultMsgStr, texts.internal);
+        if (!result && GetParamValue(newMsg, kResultMsgKey).empty())
+          newMsg = SetParamValue(newMsg, kResultMsgKey, texts.internal);
         readBack();
         msg.swap(newMsg);
         return result;
@@ -228,7 +226,7 @@ bool TCompressManageDll::Compress(const std::string& cfgFile, const std::string&
                                   const std::string& target, std::string& msg) {
   if (fileList.empty()) {
     try {
-      msg = SetParamValue(msg, kResultMsgStr, kNothingToCompress);
+      msg = SetParamValue(msg, kResultMsgKey, kNothingToCompress);
     } catch (...) {
     }
     return false;

@@ -22,12 +22,6 @@ std::string TodayFolderName() {
   return buf;
 }
 
-// Full paths compared the way the file system would match them here: only
-// ASCII letters fold, no link or short-name resolution.
-bool SameFullPath(const std::string& a, const std::string& b) {
-  return UpperAscii(plat::FullPathName(a)) == UpperAscii(plat::FullPathName(b));
-}
-
 }  // namespace
 
 void TTaskProcess::BackupPackages(const TStep& Step, const TPackageFileList& Packages,
@@ -49,7 +43,7 @@ void TTaskProcess::BackupOneFile(const TStep& Step, const std::string& FileName,
   ForceDirs(dir);
 
   std::string dest = NormalizeDirPath(dir) + FileNamePart(FileName);
-  if (!SameFullPath(FileName, dest)) {
+  if (!plat::SameFilePath(FileName, dest)) {
     // Without a copy the list names the original, so the host still learns
     // where the file is.
     if (!plat::CopyFileReplace(FileName, dest)) dest = plat::FullPathName(FileName);

@@ -12,7 +12,6 @@ namespace dv {
 
 namespace {
 
-constexpr const char* kResultMsgKey = "ResultMsgStr";
 constexpr const char* kInternalFailureMsg = "组件内部发生异常！";
 
 // A null text pointer reads as the empty text.

@@ -4,6 +4,7 @@
 #include "common/earlier_build.h"
 #include "common/files.h"
 #include "common/path.h"
+#include "common/text_search.h"
 #include "common/variant.h"
 #include "engine/task_process.h"
 #include "platform/platform.h"
@@ -23,23 +24,6 @@ constexpr const char* kTaskCfgParse = "解析任务配置信息文件[%s]出错�
 constexpr const char* kTaskNotFound =
     "任务配置信息文件[%s]找不到任务ID[%s]，请检查该文件的正确性！";
 constexpr const char* kTaskCfgInit = "初始化任务配置信息文件[%s]出错，请检查该文件的正确性！";
-
-// Each "%s" in turn takes the next argument. '%' is never part of a GBK
-// double-byte character, so the search cannot hit the middle of one.
-std::string Format(const char* pattern, const std::string& a, const std::string& b = {}) {
-  std::string out;
-  const std::string* args[] = {&a, &b};
-  int next = 0;
-  for (const char* p = pattern; *p != 0; ++p) {
-    if (p[0] == '%' && p[1] == 's' && next < 2) {
-      out += *args[next++];
-      ++p;
-    } else {
-      out += *p;
-    }
-  }
-  return out;
-}
 
 // True for a number other than zero or "True", false for everything else
 // (zero, "False", any other word, the empty text), ASCII case ignored.
@@ -76,7 +60,7 @@ std::string ChildText(const XmlDocument& doc, Node parent, const char* name) {
 std::unique_ptr<XmlDocument> OpenConfig(const std::string& path, const char* notFound,
                                         const char* parseFailed, std::string& errorMsg) {
   if (path.empty() || !plat::IsExistingFile(path)) {
-    errorMsg = Format(notFound, path);
+    errorMsg = FormatWithPath(notFound, path);
     return nullptr;
   }
   try {
@@ -84,7 +68,7 @@ std::unique_ptr<XmlDocument> OpenConfig(const std::string& path, const char* not
     LoadFileText(path, bytes);
     return std::make_unique<XmlDocument>(bytes);  // no bytes: XmlError
   } catch (...) {
-    errorMsg = Format(parseFailed, path);
+    errorMsg = FormatWithPath(parseFailed, path);
     return nullptr;
   }
 }
@@ -150,7 +134,7 @@ bool TTaskProcess::LoadComponentCfg() {
     for (const Field& f : kFields) FComponentCfg.*f.field = ChildText(*doc, root, f.name);
     return true;
   } catch (...) {
-    FErrorMsg = Format(kCfgInit, path);
+    FErrorMsg = FormatWithPath(kCfgInit, path);
     return false;
   }
 }
@@ -169,7 +153,7 @@ bool TTaskProcess::LoadTaskCfg() {
       if (SameTextAscii(ChildText(*doc, c, "TaskID"), FTaskID)) task = c;
     }
     if (task == nullptr) {
-      FErrorMsg = Format(kTaskNotFound, path, FTaskID);
+      FErrorMsg = FormatWithPath(kTaskNotFound, path, FTaskID);
       return false;
     }
     FTask.TaskID = FTaskID;
@@ -189,7 +173,7 @@ bool TTaskProcess::LoadTaskCfg() {
     }
     return true;
   } catch (...) {
-    FErrorMsg = Format(kTaskCfgInit, path);
+    FErrorMsg = FormatWithPath(kTaskCfgInit, path);
     return false;
   }
 }

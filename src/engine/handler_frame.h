@@ -11,6 +11,7 @@
 #include "common/files.h"
 #include "common/params.h"
 #include "common/path.h"
+#include "common/text_search.h"
 #include "components/manage_dlls.h"
 #include "engine/task_process.h"
 #include "platform/platform.h"
@@ -35,34 +36,20 @@ std::unique_ptr<T> LoadStepLibrary(const std::string& dllName) {
   return TBaseDll::Create<T>(GetThisModuleDir() + dllName);
 }
 
-// "%s" in format replaced by path ('%' is never part of a GBK double-byte
-// character, so the search cannot hit the middle of one).
-inline std::string FormatWithPath(const std::string& format, const std::string& path) {
-  std::string out = format;
-  const std::size_t p = out.find("%s");
-  if (p != std::string::npos) out.replace(p, 2, path);
-  return out;
-}
-
-// Sets "ResultMsgStr" and gives the step's failure result.
-inline int32_t FailStep(std::string& msg, const std::string& text) {
-  msg = SetParamValue(msg, "ResultMsgStr", text);
-  return -1;
-}
-
-// The files one pass of a step has produced so far, by full path with ASCII
-// case ignored: a second output on the same path would overwrite the first
-// one's data while the output still named both.
+// The files one pass of a step has produced so far, by full path compared as
+// the file system compares: a second output on the same file would overwrite
+// the first one's data while the output still named both.
 class TPassOutputs {
  public:
-  bool Contains(const std::string& path) const { return FSeen.count(Key(path)) != 0; }
-  void Insert(const std::string& path) { FSeen.insert(Key(path)); }
+  bool Contains(const std::string& path) const {
+    return FSeen.count(plat::FullPathName(path)) != 0;
+  }
+  void Insert(const std::string& path) { FSeen.insert(plat::FullPathName(path)); }
   // False (and nothing recorded) when path was produced before.
-  bool Add(const std::string& path) { return FSeen.insert(Key(path)).second; }
+  bool Add(const std::string& path) { return FSeen.insert(plat::FullPathName(path)).second; }
 
  private:
-  static std::string Key(const std::string& path) { return UpperAscii(plat::FullPathName(path)); }
-  std::set<std::string> FSeen;
+  std::set<std::string, plat::FullPathLess> FSeen;
 };
 
 // The checks of the single-file steps (Crypt, Code, Decode, Decrypt): every

@@ -74,7 +74,7 @@ int32_t TTaskProcess::DoResponse(const TStep& Step, const TPackageFileList& File
   if (!ParseReturnCode(GetParamValue(Msg, "ReturnCode"), code)) code = -8;
   int32_t result = code;
   if (code == -8) {
-    Msg = SetParamValue(Msg, "ResultMsgStr", kNoReturnCodeMsg);
+    Msg = SetParamValue(Msg, kResultMsgKey, kNoReturnCodeMsg);
   } else if (code == 0 && !ParseContentControl(control, FTask.Steps)) {
     result = FailStep(Msg, kBadContentControlMsg);
   }

@@ -12,7 +12,6 @@ namespace dv {
 
 namespace {
 
-constexpr const char* kResultMsgKey = "ResultMsgStr";
 constexpr const char* kNeedFolderMsg = "没有配置报文生成步骤，必须传入目录！";
 constexpr const char* kBadInputMsg = "输入文件参数有误！";
 constexpr const char* kCopyFailedMsg = "拷贝文件发生错误！";
@@ -25,16 +24,15 @@ constexpr const char* kMissingExchangeStepsHead = "任务配置信息文件[";
 constexpr const char* kMissingExchangeStepsTail =
     "]配置有误：报文生成、通讯、报文解析过程必须存在！";
 
-int32_t Fail(std::string& Msg, const std::string& text) {
-  Msg = SetParamValue(Msg, kResultMsgKey, text);
-  return -1;
-}
-
-bool SamePath(const std::string& a, const std::string& b) {
-  return SameTextAscii(plat::FullPathName(a), plat::FullPathName(b));
-}
+// The operations report a failure as the steps do.
+constexpr auto Fail = FailStep;
 
 }  // namespace
+
+int32_t FailStep(std::string& Msg, const std::string& Text) {
+  Msg = SetParamValue(Msg, kResultMsgKey, Text);
+  return -1;
+}
 
 bool IsDirPath(const std::string& Path) {
   const std::string trimmed = Trim(Path);
@@ -139,7 +137,7 @@ bool TTaskProcess::CopyFilesToDir(const TPackageFileList& List, const std::strin
       const std::string target = dir + FileNamePart(file);
       // A file already at its destination is delivered; copying it onto
       // itself would fail, or truncate it.
-      if (plat::IsExistingFile(file) && SamePath(file, target)) continue;
+      if (plat::IsExistingFile(file) && plat::SameFilePath(file, target)) continue;
       if (!plat::CopyFileReplace(file, target)) allCopied = false;
     }
   }

@@ -1,7 +1,7 @@
 // The step loop: runs a range of configured steps through the handler table
 // and removes the intermediate files that a step no longer carries on.
+#include <set>
 #include <string>
-#include <unordered_set>
 
 #include "common/path.h"
 #include "engine/task_process.h"
@@ -15,9 +15,10 @@ namespace {
 bool NeedsPackages(TStepKind k) { return KindIndex(k) < KindIndex(TStepKind::Request); }
 
 // True when full path lies below the folder whose full path is dirFull
-// (dirFull ends with the separator), ASCII letters compared without case.
+// (dirFull ends with the separator), compared as the file system compares.
 bool LiesInside(const std::string& full, const std::string& dirFull) {
-  return full.size() > dirFull.size() && SameTextAscii(full.substr(0, dirFull.size()), dirFull);
+  return full.size() > dirFull.size() &&
+         plat::CompareFullPaths(full.substr(0, dirFull.size()), dirFull) == 0;
 }
 
 }  // namespace
@@ -49,24 +50,21 @@ int32_t TTaskProcess::RunSteps(TStepKind First, TStepKind Last, TPackageFileList
 
 namespace {
 
-// The full paths of a package list, ASCII letters folded, for one round of
-// deletions: expanding every path of the list again for every file looked up
-// made a step over n files cost n * n expansions.
+// The full paths of a package list, for one round of deletions: expanding
+// every path of the list again for every file looked up made a step over n
+// files cost n * n expansions.
 class FullPathSet {
  public:
   explicit FullPathSet(const TPackageFileList& List) {
     for (const TPackageFile& package : List)
-      for (const std::string& file : package.Files) paths_.insert(Key(file));
+      for (const std::string& file : package.Files) paths_.insert(plat::FullPathName(file));
   }
   bool Contains(const std::string& FileName) const {
-    return !paths_.empty() && paths_.count(Key(FileName)) != 0;
+    return !paths_.empty() && paths_.count(plat::FullPathName(FileName)) != 0;
   }
 
  private:
-  // Equal keys exactly when the full paths are equal with a-z and A-Z taken
-  // as the same and every other byte compared as it is.
-  static std::string Key(const std::string& path) { return UpperAscii(plat::FullPathName(path)); }
-  std::unordered_set<std::string> paths_;
+  std::set<std::string, plat::FullPathLess> paths_;
 };
 
 // Deletes FileName when it is a file that NewList does not name again and it

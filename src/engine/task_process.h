@@ -184,6 +184,9 @@ void ReadStep(const plat::XmlDocument& Doc, plat::XmlDocument::Node Steps, const
 std::string GetNodeText(const plat::XmlDocument& Doc, plat::XmlDocument::Node Node);
 std::string AppendImpl(const std::string& List, const std::string& Name);
 bool IsDirPath(const std::string& Path);
+// Sets Text under "ResultMsgStr" in Msg and gives -1, the result of a failed
+// step or task operation.
+int32_t FailStep(std::string& Msg, const std::string& Text);
 // The service's "ReturnCode" text as a signed 32-bit integer: leading blanks,
 // an optional sign, then decimal digits or hexadecimal ones after "$", "x" or
 // "0x" (either case), nothing after them. False for any other text.

@@ -5,6 +5,7 @@
 // Every text is an 8-bit GBK byte string (std::string), on both platforms.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,8 +14,9 @@
 namespace dv::plat {
 
 // ---- Path rules ------------------------------------------------------------
-// What separates path parts is decided here, once per platform; the GBK-aware
-// scanning that uses it lives in common/path.h.
+// What separates path parts, and where a GBK character ends, is decided here
+// once, for the core and the backends alike; splitting a path into its parts
+// lives in common/path.h.
 #if defined(_WIN32)
 inline constexpr bool kWindowsPaths = true;
 inline constexpr char kDirSep = '\\';  // the separator the component writes
@@ -23,12 +25,43 @@ inline constexpr bool kWindowsPaths = false;
 inline constexpr char kDirSep = '/';
 #endif
 
-// True when the byte c, standing as a whole character (not as the trail byte
-// of a GBK double-byte character), separates path parts: "\", ":" and "/" on
-// Windows, "/" on POSIX.
-constexpr bool IsSeparatorChar(unsigned char c) {
-  if constexpr (kWindowsPaths) return c == '\\' || c == ':' || c == '/';
+// Text is GBK on every platform, whatever code page the system runs: a
+// double-byte character is a lead byte 0x81-0xFE, then a trail byte
+// 0x40-0xFE other than 0x7F. Trail bytes include 0x5C ("\") but never "/" or
+// ":", so a lead byte before one of those does not swallow it.
+constexpr bool IsGbkLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+constexpr bool IsGbkTrailByte(unsigned char c) { return c >= 0x40 && c <= 0xFE && c != 0x7F; }
+
+// Bytes of the character that starts at s[i]: 2 for a double-byte character,
+// else 1.
+inline std::size_t CharSizeAt(const std::string& s, std::size_t i) {
+  return IsGbkLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() &&
+                 IsGbkTrailByte(static_cast<unsigned char>(s[i + 1]))
+             ? 2
+             : 1;
+}
+
+// True when the byte c, standing as a whole character, ends a folder's name:
+// "\" and "/" on Windows, "/" on POSIX.
+constexpr bool IsDirSepChar(unsigned char c) {
+  if constexpr (kWindowsPaths) return c == '\\' || c == '/';
   else return c == '/';
+}
+
+// True when the byte c, standing as a whole character (not as the trail byte
+// of a GBK double-byte character), separates path parts: the folder
+// separators, and on Windows the ":" after a drive.
+constexpr bool IsSeparatorChar(unsigned char c) {
+  return IsDirSepChar(c) || (kWindowsPaths && c == ':');
+}
+
+// True when the last character of s, double-byte characters taken whole, is a
+// folder separator. A drive alone ("D:") does not end in one.
+inline bool EndsWithDirSep(const std::string& s) {
+  bool ends = false;
+  for (std::size_t i = 0; i < s.size(); i += CharSizeAt(s, i))
+    ends = CharSizeAt(s, i) == 1 && IsDirSepChar(static_cast<unsigned char>(s[i]));
+  return ends;
 }
 
 // ---- Module ----------------------------------------------------------------
@@ -94,6 +127,22 @@ WriteStatus WriteFileBytes(const std::string& path, const std::string& data,
 // link or short-name resolution), of any length. POSIX: lexical (".", ".."
 // and repeated "/" folded), never resolving links.
 std::string FullPathName(const std::string& path);
+
+// Orders two full paths (as FullPathName gives them) the way the file system
+// tells names apart: 0 when they name the same file, else below or above 0.
+// No short-name or link resolution. POSIX: byte by byte, as names keep their
+// case. Windows: as UTF-16 from the ANSI code page, compared without case the
+// way NTFS folds names (CompareStringOrdinal), letters of every script alike.
+int CompareFullPaths(const std::string& a, const std::string& b);
+struct FullPathLess {
+  bool operator()(const std::string& a, const std::string& b) const {
+    return CompareFullPaths(a, b) < 0;
+  }
+};
+// True when a and b, each expanded to its full path, name the same file.
+inline bool SameFilePath(const std::string& a, const std::string& b) {
+  return CompareFullPaths(FullPathName(a), FullPathName(b)) == 0;
+}
 
 std::string CurrentDir();  // without a trailing separator, as the system gives it
 bool SetCurrentDir(const std::string& path);

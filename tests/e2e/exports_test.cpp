@@ -19,6 +19,7 @@ constexpr const char* kCopyFailed = "拷贝文件发生错误！";
 constexpr const char* kEmptyTarget = "目标路径不能为空！";
 constexpr const char* kEmptyInPath = "原始文件不能为空！";
 constexpr const char* kFolderWithResponse = "因为配置了报文解析步骤，不能输入目录！";
+constexpr bool kWin = kSep == '\\';
 
 std::string EmptyFolderMsg(const std::string& dir) {
   return std::string("指定目录[") + dir + "]找不到任何文件！";
@@ -94,6 +95,15 @@ TEST_F(Exports, MainRoadTargetFolders) {
        std::string("rel") + kSep + "out" + kSep, 0, "", "rel/out"},
       {"a new folder without the trailing separator is no folder", h.Path("nosep"), -1,
        kNeedFolder, ""},
+      // "/" ends a folder's name on every platform, "\" on Windows only; a
+      // double-byte character with trail byte 0x5C ends none.
+      {"a new folder written with a trailing \"/\"", h.Path("slash") + "/", 0, "", "slash"},
+      {"a new folder written with a trailing \"\\\"", h.Path("bsl") + "\\", kWin ? 0 : -1,
+       kWin ? "" : kNeedFolder, kWin ? "bsl" : ""},
+      {"a name ending in trail byte 0x5C is no folder", h.Path("\x95\x5C"), -1, kNeedFolder,
+       ""},
+      {"a new folder ending in trail byte 0x5C, then \"/\"", h.Path("\x95\x5C") + "/", 0, "",
+       "\x95\x5C"},
       {"an existing file is no folder", a, -1, kNeedFolder, ""},
   };
   for (const Case& c : cases) {

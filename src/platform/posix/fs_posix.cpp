@@ -49,7 +49,7 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 }
 
 std::string JoinPath(const std::string& dir, const std::string& name) {
-  if (dir.empty() || dir.back() == '/') return dir + name;
+  if (dir.empty() || EndsWithDirSep(dir)) return dir + name;
   return dir + "/" + name;
 }
 
@@ -184,9 +184,11 @@ std::string FullPathName(const std::string& path) {
   for (const auto& p : parts) result += "/" + p;
   if (result.empty()) return "/";
   // A folder named with its separator keeps it.
-  if (path.back() == '/') result += '/';
+  if (EndsWithDirSep(path)) result += '/';
   return result;
 }
+
+int CompareFullPaths(const std::string& a, const std::string& b) { return a.compare(b); }
 
 std::string CurrentDir() {
   std::vector<char> buf(256);

@@ -41,19 +41,14 @@ std::string SystemErrorText(DWORD code) {
   return s;
 }
 
-// True when the last character of s, double-byte characters taken whole, is
-// one that separates path parts.
-bool EndsWithSeparator(const std::string& s) {
-  bool ends = false;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    ends = IsSeparatorChar(c);
-    if (IsDBCSLeadByte(c) && i + 1 < s.size()) {
-      ++i;
-      ends = false;
-    }
-  }
-  return ends;
+// s from the ANSI code page as UTF-16, as the wide calls take it.
+std::wstring AnsiToWide(const std::string& s) {
+  if (s.empty()) return {};
+  const int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  if (n <= 0) return {};
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), wide.data(), n);
+  return wide;
 }
 
 // Calls fill(buffer, size), which gives the length it needs (with the zero)
@@ -153,11 +148,8 @@ std::string FullPathName(const std::string& path) {
   if (path.empty()) return {};
   // The ANSI call stops at MAX_PATH; the wide one through the ANSI code page
   // takes any length and gives the same text.
-  const int wlen = MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()),
-                                       nullptr, 0);
-  if (wlen <= 0) return {};
-  std::wstring wide(static_cast<std::size_t>(wlen), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), wide.data(), wlen);
+  const std::wstring wide = AnsiToWide(path);
+  if (wide.empty()) return {};
   std::vector<wchar_t> buf(MAX_PATH);
   DWORD n;
   for (;;) {
@@ -175,6 +167,14 @@ std::string FullPathName(const std::string& path) {
   return out;
 }
 
+int CompareFullPaths(const std::string& a, const std::string& b) {
+  const std::wstring wa = AnsiToWide(a), wb = AnsiToWide(b);
+  const int r = CompareStringOrdinal(wa.data(), static_cast<int>(wa.size()), wb.data(),
+                                     static_cast<int>(wb.size()), TRUE);
+  // CSTR_LESS_THAN, CSTR_EQUAL, CSTR_GREATER; 0 only for arguments it refuses.
+  return r == 0 ? a.compare(b) : r - CSTR_EQUAL;
+}
+
 std::string CurrentDir() {
   return GrowingCall([](char* buf, DWORD size) { return GetCurrentDirectoryA(size, buf); });
 }
@@ -184,7 +184,7 @@ bool SetCurrentDir(const std::string& path) { return SetCurrentDirectoryA(path.c
 bool ListDir(const std::string& dir, std::vector<DirEntry>& out) {
   out.clear();
   const std::string pattern =
-      (dir.empty() || EndsWithSeparator(dir) ? dir : dir + kDirSep) + "*.*";
+      (dir.empty() || EndsWithDirSep(dir) ? dir : dir + kDirSep) + "*.*";
   WIN32_FIND_DATAA fd{};
   const HANDLE h = FindFirstFileA(pattern.c_str(), &fd);
   if (h == INVALID_HANDLE_VALUE) return false;

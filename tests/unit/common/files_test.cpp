@@ -37,12 +37,17 @@ TEST(NormalizeDirPath, Cases) {
       {"", ""},
       {"   ", ""},
       {"work", "work" + S},
+      {"work/", "work/"},
+      {"work/\x95\x5C", "work/\x95\x5C" + S},
 #if defined(_WIN32)
       // The last character is double-byte with trail byte 0x5C: "D:\o\<char>"
       // plus "a.xml" must not name the file "<char>a.xml" in D:\o.
       {"D:\\o\\\x81\\", "D:\\o\\\x81\\\\"},
       {"D:\\o\\\xb1\\", "D:\\o\\\xb1\\\\"},
       {"D:", "D:\\"},
+      {"D:\\o\\\x81/", "D:\\o\\\x81/"},
+#else
+      {"/o\\", "/o\\/"},  // "\" is part of a name here
 #endif
   };
   for (const auto& c : cases) EXPECT_EQ(NormalizeDirPath(c.in), c.want) << c.in;
@@ -57,6 +62,20 @@ TEST(ForceDirs, CreatesTheMissingChain) {
   EXPECT_TRUE(DirExists(t / "a/b/c"));
   ForceDirs(t / "x" + S + S);  // still ends in a separator once one is removed
   EXPECT_FALSE(DirExists(t / "x"));
+  // "/" ends a folder's name on every platform, "\" on Windows only, and a
+  // double-byte character whose trail byte is 0x5C never does.
+  const struct {
+    std::string dir, made;
+  } trailing[] = {
+      {t.path() + S + "f1/", t / "f1"},
+      {t.path() + S + "f2\\", plat::kWindowsPaths ? t / "f2" : t.path() + S + "f2\\"},
+      {t / "f3/\x95\x5C", t / "f3/\x95\x5C"},
+      {t / "f4/\x95\x5C/", t / "f4/\x95\x5C"},
+  };
+  for (const auto& c : trailing) {
+    ForceDirs(c.dir);
+    EXPECT_TRUE(DirExists(c.made)) << c.dir;
+  }
   WriteAll(t / "file", "x");
   ForceDirs(t / "file/sub");  // a file in the way: nothing, and no error
   EXPECT_FALSE(DirExists(t / "file/sub"));

@@ -57,7 +57,9 @@ TEST(PathParts, EndsWithDirSepTakesTheLastCharacterWhole) {
 #if defined(_WIN32)
   EXPECT_FALSE(EndsWithDirSep("D:\\o\\\x81\\"));   // ends in a double-byte character
   EXPECT_TRUE(EndsWithDirSep("D:\\o\\\x81\\\\"));
-  EXPECT_FALSE(EndsWithDirSep("D:\\o/"));          // only "\" is the separator written
+  EXPECT_TRUE(EndsWithDirSep("D:\\o/"));           // "/" ends a folder's name too
+  EXPECT_TRUE(EndsWithDirSep("D:\\o\\\x81/"));
+  EXPECT_FALSE(EndsWithDirSep("D:"));               // a drive alone
 #else
   EXPECT_FALSE(EndsWithDirSep("/o\\"));
 #endif

@@ -144,6 +144,14 @@ TEST_F(Backup, ConfiguredFolderIsUsedAsBuilt) {
       {std::string("deep") + kSep + "er" + kSep, std::string("deep") + kSep + "er" + kSep + "a.zip",
        root_ + "deep" + kSep + "er" + kSep + "a.zip"},
       {root_ + "abs", root_ + "abs" + kSep + "a.zip", root_ + "abs" + kSep + "a.zip"},
+      // "/" ends a folder's name on every platform, "\" on Windows only; a
+      // double-byte character with trail byte 0x5C is part of the name.
+      {"bak/", "bak/a.zip", root_ + "bak" + kSep + "a.zip"},
+      {root_ + "abs2/", root_ + "abs2/a.zip", root_ + "abs2" + kSep + "a.zip"},
+      {"bsl\\", plat::kWindowsPaths ? "bsl\\a.zip" : "bsl\\/a.zip",
+       root_ + (plat::kWindowsPaths ? "bsl\\a.zip" : "bsl\\/a.zip")},
+      {"gb\x95\x5C", std::string("gb\x95\x5C") + kSep + "a.zip",
+       root_ + "gb\x95\x5C" + kSep + "a.zip"},
   };
   for (const DirCase& c : cases) {
     std::string msg;
@@ -172,7 +180,8 @@ TEST_F(Backup, FileAlreadyInBackupFolderIsNotCopiedOntoItself) {
       {work + "big.dat", task_->FWorkDir, task_->FWorkDir},  // relative source
       {file, "work", work},                                   // relative folder
       {file, " work ", work},                                 // blanks trimmed
-      {file, root_ + "WORK" + kSep, root_ + "WORK" + kSep},   // ASCII case folds
+      // Letter case: the same folder on Windows, another one on POSIX.
+      {file, root_ + "WORK" + kSep, root_ + "WORK" + kSep},
   };
   for (const SameCase& c : cases) {
     std::string msg;

@@ -116,13 +116,15 @@ TEST_F(Inbound, UncompressGivesOnePackagePerArchiveWithAllItsFiles) {
   EXPECT_EQ(calls[1], (Strings{"UnCompress", "0", "Mordane.cfg", "z1", box_.Path("in/two.zip"),
                                task_->FWorkDir, ""}));
 
-  // Two archives that unpack a file of one name: the second has overwritten
-  // the first one's data, and the step stops.
-  box_.Write("in/three.zip", dvtest::BuildArchive({{"Q.TXT", "other"}}));
+  // Two archives that unpack a file of one name (in the letter case the file
+  // system folds): the second has overwritten the first one's data, and the
+  // step stops.
+  const char* const clash = plat::kWindowsPaths ? "Q.TXT" : "q.txt";
+  box_.Write("in/three.zip", dvtest::BuildArchive({{clash, "other"}}));
   EXPECT_EQ(Run(K::Uncompress,
                 {{"", {box_.Path("in/one.zip")}}, {"", {box_.Path("in/three.zip")}}}, out),
             -1);
-  EXPECT_EQ(ResultMsg(), "输出文件[" + Work("Q.TXT") + "]重复，处理中止！");
+  EXPECT_EQ(ResultMsg(), "输出文件[" + Work(clash) + "]重复，处理中止！");
   EXPECT_EQ(out.size(), 1u);
 }
 

@@ -186,26 +186,40 @@ TEST_F(Outbound, CommunicationFailsWhenTheRequestCannotBeReadOrTheReplyNotSaved)
 
 TEST_F(Outbound, TwoOutputsOnOnePathStopTheStep) {
   // Two host files of one name under an extension pattern (Compress), a
-  // literal pattern (Code), and names that differ only in letter case.
+  // literal pattern (Code), and names that differ only in letter case: the
+  // same file where the file system folds case (Windows, letters of every
+  // script), two files where it keeps case apart (POSIX).
+  constexpr bool kFolds = plat::kWindowsPaths;
   const struct {
     K kind;
     const char* pattern;
+    const char* first;
     const char* second;
     const char* clash;
     const char* exportName;
+    bool clashes;
   } cases[] = {
-      {K::Compress, "*.zip", "b/data.xml", "data.zip", "Compress"},
-      {K::Code, "out.b64", "b/other.xml", "out.b64", "Encode"},
-      {K::Crypt, "*.enc", "b/DATA.xml", "DATA.enc", "Encrypt"},
+      {K::Compress, "*.zip", "a/data.xml", "b/data.xml", "data.zip", "Compress", true},
+      {K::Code, "out.b64", "a/data.xml", "b/other.xml", "out.b64", "Encode", true},
+      {K::Crypt, "*.enc", "a/data.xml", "b/DATA.xml", "DATA.enc", "Encrypt", kFolds},
+      {K::Crypt, "*.enc", "a/ａ.xml", "b/Ａ.xml", "Ａ.enc", "Encrypt", kFolds},  // full-width
+      {K::Crypt, "*.enc", "a/αβ.xml", "b/ΑΒ.xml", "ΑΒ.enc", "Encrypt", kFolds},
+      {K::Crypt, "*.enc", "a/дата.xml", "b/ДАТА.xml", "ДАТА.enc", "Encrypt", kFolds},
   };
-  const std::string first = Host("a/data.xml", "1");
   for (const auto& c : cases) {
     box_.ClearCallLog();
     Configure(c.kind, "n", c.pattern);
     WithBackup(c.kind);
     msg_.clear();
     TPackageFileList out;
-    EXPECT_EQ(Run(c.kind, {{"", {first}}, {"", {Host(c.second, "2")}}}, out), -1) << c.pattern;
+    const int32_t result =
+        Run(c.kind, {{"", {Host(c.first, "1")}}, {"", {Host(c.second, "2")}}}, out);
+    if (!c.clashes) {
+      EXPECT_EQ(result, 0) << c.second << ": " << ResultMsg();
+      EXPECT_EQ(out.size(), 2u) << c.second;
+      continue;
+    }
+    EXPECT_EQ(result, -1) << c.second;
     EXPECT_EQ(ResultMsg(), std::string("输出文件[") + Work(c.clash) + "]重复，处理中止！");
     EXPECT_EQ(box_.CallsOf(c.exportName).size(), 1u) << c.pattern;
     EXPECT_EQ(out.size(), 1u);

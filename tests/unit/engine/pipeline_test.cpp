@@ -281,11 +281,12 @@ TEST_F(Pipeline, TheFirstStepToRunIsNotCleanedUpAfterEvenWhenNotTheFirstKind) {
 
 TEST_F(Pipeline, AFileNamedAgainUnderAnotherSpellingStays) {
   // Relative to the current directory (the component's folder) before, full
-  // path with other letter case after.
+  // path after, in other letter case where the file system folds it.
   const std::string relative = std::string("work") + kSep + "x.dat";
+  const std::string full = plat::FullPathName(relative);
   Touch(Work("x.dat"));
   Step(K::Compress, Packages({{relative}}));
-  Step(K::Crypt, Packages({{UpperAscii(plat::FullPathName(relative))}}));
+  Step(K::Crypt, Packages({{plat::kWindowsPaths ? UpperAscii(full) : full}}));
   TPackageFileList files = Packages({{Host("in.txt")}}), output;
   std::string msg;
   EXPECT_EQ(task_->RunSteps(K::Compress, K::Code, files, output, msg), 0);
@@ -303,8 +304,9 @@ TEST_F(Pipeline, MissingPathsAndFoldersInTheOldListArePassedOver) {
   EXPECT_FALSE(Exists(Work("a.zip")));
 }
 
-TEST(PipelineLists, IsFileInPackagesComparesFullPathsIgnoringOnlyAsciiCase) {
+TEST(PipelineLists, IsFileInPackagesComparesFullPathsAsTheFileSystemDoes) {
   const std::string dir = plat::FullPathName("pkg_dir") + kSep;
+  constexpr bool kFolds = plat::kWindowsPaths;  // letter case, of every script
   struct Case {
     const char* what;
     std::string file;
@@ -314,15 +316,15 @@ TEST(PipelineLists, IsFileInPackagesComparesFullPathsIgnoringOnlyAsciiCase) {
   const Case cases[] = {
       {"empty list", dir + "a.txt", {}, false},
       {"same path", dir + "a.txt", Packages({{dir + "b.txt"}, {dir + "a.txt"}}), true},
-      {"ASCII case ignored", dir + "a.txt", Packages({{UpperAscii(dir + "a.txt")}}), true},
+      {"ASCII case", dir + "a.txt", Packages({{UpperAscii(dir + "a.txt")}}), kFolds},
       {"relative against full", std::string("pkg_dir") + kSep + "a.txt",
        Packages({{dir + "a.txt"}}), true},
       {"dot segments folded", dir + "." + kSep + "a.txt", Packages({{dir + "a.txt"}}), true},
       {"other name", dir + "a.txt", Packages({{dir + "a.txt2"}}), false},
-      // GBK letters are compared byte for byte: "\xA3\xC1" (full-width A)
-      // and "\xA3\xE1" (full-width a) differ.
-      {"no case folding beyond ASCII", dir + "\xA3\xC1.txt", Packages({{dir + "\xA3\xE1.txt"}}),
-       false},
+      {"full-width case", dir + "Ａ.txt", Packages({{dir + "ａ.txt"}}), kFolds},
+      {"Greek case", dir + "Ω.txt", Packages({{dir + "ω.txt"}}), kFolds},
+      {"Cyrillic case", dir + "Ж.txt", Packages({{dir + "ж.txt"}}), kFolds},
+      {"GBK letters without case", dir + "数据.txt", Packages({{dir + "数揣.txt"}}), false},
       {"package without files", dir + "a.txt", Packages({{}}), false},
   };
   for (const Case& c : cases)
