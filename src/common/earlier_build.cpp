@@ -103,16 +103,36 @@ std::string SetParamValue(const std::string& params, const std::string& name,
   return out;
 }
 
+namespace {
+
+bool IsLink(const std::string& path) {
+  const auto attrs = plat::FileAttributes(path);
+  return attrs && (*attrs & plat::kAttrReparsePoint) != 0;
+}
+
+// Removes a link itself, never what it leads to: a file link as a file, a
+// folder link (Windows) as an empty folder.
+void RemoveLink(const std::string& path) {
+  if (!plat::DeleteFileAt(path)) plat::RemoveDir(path);
+}
+
+}  // namespace
+
 bool EmptyFolder(const std::string& dir) {
   CurrentDirGuard restore;
   if (!plat::SetCurrentDir(dir)) throw EFileError("cannot enter folder " + dir);
+  // Listed by where it was entered: a relative dir names another folder from
+  // inside itself.
+  const std::string here = plat::CurrentDir();
 
   std::vector<plat::DirEntry> entries;
-  if (!plat::ListDir(dir, entries)) return false;
+  if (!plat::ListDir(here, entries)) return false;
   for (const auto& e : entries) {
-    if (e.attributes == plat::kAttrDirectory) {
-      const std::string sub = EndsWithDirSep(dir) ? dir + e.name : dir + plat::kDirSep + e.name;
-      EmptyFolder(sub);
+    if ((e.attributes & plat::kAttrReparsePoint) != 0) {
+      // A link is an entry of this folder; what it leads to lies elsewhere.
+      RemoveLink(e.name);
+    } else if (e.attributes == plat::kAttrDirectory) {
+      EmptyFolder(EndsWithDirSep(here) ? here + e.name : here + plat::kDirSep + e.name);
       plat::RemoveDir(e.name);
     } else {
       // A folder with any further attribute is treated as a file: it stays.
@@ -121,13 +141,18 @@ bool EmptyFolder(const std::string& dir) {
   }
   if (entries.empty()) {
     plat::SetCurrentDir("..");
-    plat::RemoveDir(dir);
+    plat::RemoveDir(here);
   }
   return true;
 }
 
 void RemoveFolderTree(const std::string& dir) {
   if (dir.empty()) return;
+  // A link in place of the folder goes, and only the link. Named with a
+  // separator at its end, a link would stand for the folder it leads to.
+  std::string bare = dir;
+  if (EndsWithDirSep(bare) && bare.size() > 1) bare.pop_back();
+  if (IsLink(bare)) return RemoveLink(bare);
   if (EmptyFolder(dir)) plat::RemoveDir(dir);
 }
 

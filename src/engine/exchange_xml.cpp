@@ -134,7 +134,7 @@ bool TTaskProcess::ParseContentControl(const std::string& Xml, TStepList& Steps)
   static constexpr TStepKind kInverse[] = {TStepKind::Uncompress, TStepKind::Decrypt,
                                            TStepKind::Decode};
   try {
-    const XmlDocument doc(Xml);
+    const XmlDocument doc(Xml, plat::XmlDtd::Refused);
     const Node root = doc.Root();
     const int count = doc.ChildCount(root);
     for (int i = 0; i < count; ++i) {

@@ -95,9 +95,11 @@ std::string TTaskProcess::MakeTargetFileName(const std::string& Source, const st
     if (name.empty()) name = FirstNonEmpty(tn, sn);
   }
 
-  return OutputFolder(NormalizeDirPath(FWorkDir), FolderPart(pattern), FolderPart(target),
-                      FolderPart(source)) +
-         name;
+  std::string path = OutputFolder(NormalizeDirPath(FWorkDir), FolderPart(pattern),
+                                  FolderPart(target), FolderPart(source)) +
+                     name;
+  FNamedOutputs.push_back(path);
+  return path;
 }
 
 std::string TTaskProcess::MakeMessageFileName(bool IsRequest, const std::string& Dir) {

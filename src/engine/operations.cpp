@@ -45,14 +45,12 @@ int32_t TTaskProcess::ExportData(const std::string& InPackagesXml, std::string& 
                                  std::string& Msg) {
   if (!FInitialized) return Fail(Msg, FErrorMsg);
   const bool hasRequest = FTask.Steps[KindIndex(TStepKind::Request)].Configured;
-  if (!hasRequest) {
-    if (!IsDirPath(TargetPath)) return Fail(Msg, kNeedFolderMsg);
-    // An empty target would deliver the host's files into the component's
-    // own folder, over the sibling libraries.
-    if (Trim(TargetPath).empty()) return Fail(Msg, kEmptyTargetMsg);
-  }
+  if (!hasRequest && !IsDirPath(TargetPath)) return Fail(Msg, kNeedFolderMsg);
   TPackageFileList files, output;
   if (!ParsePackagesXml(InPackagesXml, files)) return Fail(Msg, kBadInputMsg);
+  // An empty target would deliver the host's files into the component's own
+  // folder, over the sibling libraries.
+  if (!hasRequest && Trim(TargetPath).empty()) return Fail(Msg, kEmptyTargetMsg);
 
   const int32_t result = RunSteps(TStepKind::Compress, TStepKind::Request, files, output, Msg);
   if (result != 0) return result;

@@ -1,6 +1,7 @@
 // The outbound step handlers: Compress, Crypt, Code, Request, Communication.
 // Each loads its library for the one call, hands it the package files, names
 // every file to be written and backs up the output only after success.
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -99,9 +100,11 @@ int32_t TTaskProcess::DoCommunication(const TStep& Step, const TPackageFileList&
   if (Files.empty() || Files.front().Files.empty()) return FailStep(Msg, kNoFileToProcessMsg);
   const std::string& requestFile = Files.front().Files.front();
   // An unreadable request must not go out as an empty one; an empty file
-  // that could be read is sent as it is.
+  // that could be read is sent as it is. Send takes the length as a signed
+  // 32-bit number: a request of 2 GiB or more cannot be told to it.
+  constexpr uint64_t kMaxRequestBytes = INT32_MAX;
   std::string content;
-  if (!plat::ReadFileBytes(requestFile, content))
+  if (!plat::ReadFileBytes(requestFile, content, kMaxRequestBytes))
     return FailStep(Msg, FormatWithPath(kReadRequestMsg, requestFile));
   std::string reply;
   if (!dll->Send(FComponentCfg.CommunCfgFile, FComponentCfg.ProxyCfgFile, Step.Name, 0, content,

@@ -2,8 +2,10 @@
 // and removes the intermediate files that a step no longer carries on.
 #include <set>
 #include <string>
+#include <vector>
 
 #include "common/path.h"
+#include "common/variant.h"
 #include "engine/task_process.h"
 #include "platform/platform.h"
 
@@ -28,6 +30,7 @@ int32_t TTaskProcess::RunSteps(TStepKind First, TStepKind Last, TPackageFileList
   if (KindIndex(Last) < KindIndex(First)) return 0;
   int32_t result = 0;
   bool hasRun = false;
+  FHostFiles = CopyPackageList(Files);
   for (int k = KindIndex(First); k <= KindIndex(Last) && result == 0; ++k) {
     TStep& step = FTask.Steps[k];
     if (!step.Configured) continue;
@@ -55,9 +58,13 @@ namespace {
 // files cost n * n expansions.
 class FullPathSet {
  public:
+  FullPathSet() = default;
   explicit FullPathSet(const TPackageFileList& List) {
     for (const TPackageFile& package : List)
       for (const std::string& file : package.Files) paths_.insert(plat::FullPathName(file));
+  }
+  explicit FullPathSet(const std::vector<std::string>& Paths) {
+    for (const std::string& file : Paths) paths_.insert(plat::FullPathName(file));
   }
   bool Contains(const std::string& FileName) const {
     return !paths_.empty() && paths_.count(plat::FullPathName(FileName)) != 0;
@@ -67,24 +74,45 @@ class FullPathSet {
   std::set<std::string, plat::FullPathLess> paths_;
 };
 
-// Deletes FileName when it is a file that NewList does not name again and it
-// lies in the work folder (workFull: its full path, with the separator).
-void DeleteUnlisted(const std::string& FileName, const FullPathSet& NewList,
-                    const std::string& workFull) {
+// Which files the deletions may touch: only this call's own.
+class OwnFiles {
+ public:
+  explicit OwnFiles(const TTaskProcess& Task) : workFull_(WorkDirFull(Task.FWorkDir)) {
+    if constexpr (kEarlierBuild) {
+      named_ = FullPathSet(Task.FNamedOutputs);
+      host_ = FullPathSet(Task.FHostFiles);
+    }
+  }
+  bool Contains(const std::string& FileName) const {
+    if constexpr (kEarlierBuild) {
+      // Step outputs land beside the host's files here: what this call named
+      // as a step's output is its own, what the host named never is.
+      if (host_.Contains(FileName)) return false;
+      if (named_.Contains(FileName)) return true;
+    }
+    // A library may report any path as its output; only what lies in this
+    // call's work folder is ours to remove, never a host file.
+    return !workFull_.empty() && LiesInside(plat::FullPathName(FileName), workFull_);
+  }
+
+ private:
+  static std::string WorkDirFull(const std::string& workDir) {
+    if (workDir.empty()) return {};
+    std::string full = plat::FullPathName(workDir);
+    if (!EndsWithDirSep(full)) full += plat::kDirSep;
+    return full;
+  }
+  std::string workFull_;
+  FullPathSet named_, host_;
+};
+
+// Deletes FileName when it is a file that NewList does not name again and
+// that belongs to this call.
+void DeleteUnlisted(const std::string& FileName, const FullPathSet& NewList, const OwnFiles& own) {
   if (!plat::IsExistingFile(FileName)) return;
   if (NewList.Contains(FileName)) return;
-  // A library may report any path as its output; only what lies in this
-  // call's work folder is ours to remove, never a host file.
-  if (workFull.empty()) return;
-  if (!LiesInside(plat::FullPathName(FileName), workFull)) return;
+  if (!own.Contains(FileName)) return;
   plat::DeleteFileAt(FileName);
-}
-
-std::string WorkDirFull(const std::string& workDir) {
-  if (workDir.empty()) return {};
-  std::string full = plat::FullPathName(workDir);
-  if (!EndsWithDirSep(full)) full += plat::kDirSep;
-  return full;
 }
 
 }  // namespace
@@ -92,13 +120,13 @@ std::string WorkDirFull(const std::string& workDir) {
 void TTaskProcess::DeleteStaleFiles(const TPackageFileList& OldList,
                                     const TPackageFileList& NewList) {
   const FullPathSet kept(NewList);
-  const std::string workFull = WorkDirFull(FWorkDir);
+  const OwnFiles own(*this);
   for (const TPackageFile& package : OldList)
-    for (const std::string& file : package.Files) DeleteUnlisted(file, kept, workFull);
+    for (const std::string& file : package.Files) DeleteUnlisted(file, kept, own);
 }
 
 void TTaskProcess::DeleteIfUnused(const std::string& FileName, const TPackageFileList& NewList) {
-  DeleteUnlisted(FileName, FullPathSet(NewList), WorkDirFull(FWorkDir));
+  DeleteUnlisted(FileName, FullPathSet(NewList), OwnFiles(*this));
 }
 
 bool TTaskProcess::IsFileInPackages(const std::string& FileName, const TPackageFileList& List) {

@@ -173,6 +173,11 @@ class TTaskProcess {
   TComponentCfg FComponentCfg;
   std::string FWorkDir;
   std::string FBackupDir;
+  // What this call's deletions must know (the earlier build, whose step
+  // outputs land outside the work folder): every output path the engine
+  // named, and the packages the host handed in.
+  std::vector<std::string> FNamedOutputs;
+  TPackageFileList FHostFiles;
 };
 
 // Free functions of the engine.

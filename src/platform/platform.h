@@ -97,10 +97,17 @@ inline constexpr uint32_t kAttrHidden = 0x02;
 inline constexpr uint32_t kAttrDirectory = 0x10;
 inline constexpr uint32_t kAttrArchive = 0x20;
 inline constexpr uint32_t kAttrNormal = 0x80;
+// A link (Windows: a reparse point such as a junction or a symbolic link;
+// POSIX: a symbolic link). Its other attributes are the link's own: a folder
+// link also carries kAttrDirectory, yet entering it leaves the folder it
+// stands in.
+inline constexpr uint32_t kAttrReparsePoint = 0x400;
 
 // Attributes of path (GetFileAttributesA), or nothing when the call fails.
 // POSIX: a folder gives exactly kAttrDirectory, a file kAttrArchive, plus
-// kAttrReadOnly when it cannot be written.
+// kAttrReadOnly when it cannot be written; a symbolic link gives
+// kAttrReparsePoint with kAttrDirectory when it leads to a folder, else with
+// kAttrArchive (also when it leads nowhere).
 std::optional<uint32_t> FileAttributes(const std::string& path);
 bool IsExistingFile(const std::string& path);    // exists and is not a folder
 bool IsExistingFolder(const std::string& path);  // exists and is a folder
@@ -108,12 +115,16 @@ bool IsExistingFolder(const std::string& path);  // exists and is a folder
 bool MakeDir(const std::string& path);       // CreateDirectoryA; one level
 bool RemoveDir(const std::string& path);     // RemoveDirectoryA; empty folder
 bool DeleteFileAt(const std::string& path);  // DeleteFileA
-// CopyFileA with fail-if-exists off: replaces a file at to.
+// CopyFileA with fail-if-exists off: replaces a file at to. A copy that fails
+// part-way leaves no file at to.
 bool CopyFileReplace(const std::string& from, const std::string& to);
 
 // Whole file as bytes; the file stays open to other readers and writers
-// meanwhile. False (out empty) on any failure.
-bool ReadFileBytes(const std::string& path, std::string& out);
+// meanwhile. False (out empty) on any failure, also when the file is larger
+// than maxSize bytes (told before anything is read) or cannot be held in
+// memory.
+bool ReadFileBytes(const std::string& path, std::string& out,
+                   uint64_t maxSize = UINT64_MAX);
 
 enum class WriteStatus { Ok, CreateFailed, WriteFailed };
 // Creates or truncates path (not shared), writes data and sets the end of the

@@ -10,6 +10,11 @@
 
 namespace dv::plat {
 
+// Whether a document may carry a document type declaration. Texts from
+// outside the host's machine refuse one: its entities could expand a short
+// text into gigabytes, or make the parser fetch other resources.
+enum class XmlDtd { Allowed, Refused };
+
 // Every failure of the DOM: a malformed text, a DOM that cannot be created on
 // this thread, an element whose content is not a single text.
 struct XmlError : std::runtime_error {
@@ -22,8 +27,9 @@ class XmlDocument {
 
   // 1. Parses the whole text, handed over as its bytes; its own declaration
   //    or byte-order mark decides the encoding (GBK among those accepted).
-  //    Throws XmlError.
-  explicit XmlDocument(const std::string& bytes);
+  //    Throws XmlError, also for a document type declaration when dtd is
+  //    Refused (found before any of its entities is expanded).
+  explicit XmlDocument(const std::string& bytes, XmlDtd dtd = XmlDtd::Allowed);
   ~XmlDocument();
   XmlDocument(const XmlDocument&) = delete;
   XmlDocument& operator=(const XmlDocument&) = delete;

@@ -134,12 +134,18 @@ TEST_F(Exports, AnEmptyTargetIsRefusedAndNothingLandsInTheComponentsFolder) {
   const std::string lib = std::string("Tressil") + kLibSuffix;
   const std::string a = Data(lib, "not a library");
   const std::string before = h.Read(lib);
-  for (const std::string target : {"", "   "}) {
-    SCOPED_TRACE("[" + target + "]");
-    const CallResult r = h.Export("NOSTEPS", PackagesXml({{"", {a}}}), target);
+  const struct {
+    std::string target, xml;
+    const char* msg;  // an unreadable Packages XML is told first
+  } cases[] = {{"", PackagesXml({{"", {a}}}), kEmptyTarget},
+               {"   ", PackagesXml({{"", {a}}}), kEmptyTarget},
+               {"", "<Packages>", kBadInput}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE("[" + c.target + "] " + c.msg);
+    const CallResult r = h.Export("NOSTEPS", c.xml, c.target);
     EXPECT_EQ(r.Code, -1);
-    EXPECT_EQ(r.ResultMsg, kEmptyTarget);
-    EXPECT_EQ(r.Text, target);
+    EXPECT_EQ(r.ResultMsg, c.msg);
+    EXPECT_EQ(r.Text, c.target);
     EXPECT_EQ(h.Read(lib), before) << "a sibling library was replaced";
   }
 }

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <vector>
 
 #include "platform/platform.h"
@@ -48,6 +49,38 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
+// Copies what is left of in to out; false when a read or write failed.
+bool CopyData(int in, int out) {
+  // copy_file_range until it has nothing left or cannot serve these files;
+  // plain reads and writes carry on from wherever it stopped.
+  bool fallback = false;
+  for (;;) {
+    const ssize_t n = copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+    if (n > 0) continue;
+    if (n == 0) break;
+    if (errno == EINTR) continue;
+    if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
+        errno == EPERM || errno == ETXTBSY || errno == EBADF) {
+      fallback = true;
+      break;
+    }
+    return false;
+  }
+  if (fallback) {
+    std::vector<char> buf(1 << 16);
+    for (;;) {
+      const ssize_t n = read(in, buf.data(), buf.size());
+      if (n == 0) break;
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      if (!WriteAll(out, buf.data(), static_cast<std::size_t>(n))) return false;
+    }
+  }
+  return true;
+}
+
 std::string JoinPath(const std::string& dir, const std::string& name) {
   if (dir.empty() || EndsWithDirSep(dir)) return dir + name;
   return dir + "/" + name;
@@ -57,7 +90,14 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
 
 std::optional<uint32_t> FileAttributes(const std::string& path) {
   struct stat st {};
-  if (path.empty() || stat(path.c_str(), &st) != 0) return std::nullopt;
+  if (path.empty() || lstat(path.c_str(), &st) != 0) return std::nullopt;
+  if (S_ISLNK(st.st_mode)) {
+    // Told as a link, never as what it leads to: whoever empties a folder
+    // must not enter it.
+    struct stat to {};
+    const bool folder = stat(path.c_str(), &to) == 0 && S_ISDIR(to.st_mode);
+    return kAttrReparsePoint | (folder ? kAttrDirectory : kAttrArchive);
+  }
   if (S_ISDIR(st.st_mode)) return kAttrDirectory;
   uint32_t attrs = kAttrArchive;
   if (access(path.c_str(), W_OK) != 0) attrs |= kAttrReadOnly;
@@ -96,44 +136,29 @@ bool CopyFileReplace(const std::string& from, const std::string& to) {
     return false;
   Fd out(open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, src.st_mode & 0777));
   if (out.fd < 0) return false;
-
-  // copy_file_range until it has nothing left or cannot serve these files;
-  // plain reads and writes carry on from wherever it stopped.
-  bool fallback = false;
-  for (;;) {
-    const ssize_t n = copy_file_range(in.fd, nullptr, out.fd, nullptr, 1 << 30, 0);
-    if (n > 0) continue;
-    if (n == 0) break;
-    if (errno == EINTR) continue;
-    if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
-        errno == EPERM || errno == ETXTBSY || errno == EBADF) {
-      fallback = true;
-      break;
-    }
-    return false;
-  }
-  if (fallback) {
-    std::vector<char> buf(1 << 16);
-    for (;;) {
-      const ssize_t n = read(in.fd, buf.data(), buf.size());
-      if (n == 0) break;
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      if (!WriteAll(out.fd, buf.data(), static_cast<std::size_t>(n))) return false;
-    }
-  }
-  return out.Close();
+  if (CopyData(in.fd, out.fd) && out.Close()) return true;
+  // A copy cut short must not pass for a backup or a delivered file. Only a
+  // plain file is removed: a device or pipe at to stays where it is.
+  struct stat got {};
+  if (lstat(to.c_str(), &got) == 0 && S_ISREG(got.st_mode)) unlink(to.c_str());
+  return false;
 }
 
-bool ReadFileBytes(const std::string& path, std::string& out) {
+
+bool ReadFileBytes(const std::string& path, std::string& out, uint64_t maxSize) {
   out.clear();
   Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.fd < 0) return false;
   struct stat st {};
-  if (fstat(fd.fd, &st) != 0 || S_ISDIR(st.st_mode)) return false;
-  std::string data(static_cast<std::size_t>(st.st_size), '\0');
+  if (fstat(fd.fd, &st) != 0 || S_ISDIR(st.st_mode) || st.st_size < 0) return false;
+  const auto size = static_cast<uint64_t>(st.st_size);
+  if (size > maxSize || size > out.max_size()) return false;
+  std::string data;
+  try {
+    data.resize(static_cast<std::size_t>(size));
+  } catch (const std::exception&) {
+    return false;  // more than memory holds
+  }
   std::size_t got = 0;
   while (got < data.size()) {
     const ssize_t n = read(fd.fd, data.data() + got, data.size() - got);

@@ -157,11 +157,36 @@ struct XmlDocument::Impl {
   }
 };
 
-XmlDocument::XmlDocument(const std::string& bytes) : impl_(std::make_unique<Impl>()) {
+namespace {
+
+// Frees a parser context on every way out.
+struct ParserCtxt {
+  xmlParserCtxtPtr p = xmlNewParserCtxt();
+  ParserCtxt() = default;
+  ParserCtxt(const ParserCtxt&) = delete;
+  ParserCtxt& operator=(const ParserCtxt&) = delete;
+  ~ParserCtxt() {
+    if (p != nullptr) xmlFreeParserCtxt(p);
+  }
+};
+
+// Called at "<!DOCTYPE", before its internal subset is read: stops the parse,
+// so that no entity is declared, let alone expanded.
+void StopAtDoctype(void* ctx, const xmlChar*, const xmlChar*, const xmlChar*) {
+  xmlStopParser(static_cast<xmlParserCtxtPtr>(ctx));
+}
+
+}  // namespace
+
+XmlDocument::XmlDocument(const std::string& bytes, XmlDtd dtd) : impl_(std::make_unique<Impl>()) {
   if (bytes.empty()) throw XmlError("empty document");
   if (bytes.size() > static_cast<std::size_t>(INT_MAX)) throw XmlError("document too large");
-  impl_->doc = xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr,
-                             XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  ParserCtxt ctxt;
+  if (ctxt.p == nullptr || ctxt.p->sax == nullptr) throw XmlError("out of memory");
+  if (dtd == XmlDtd::Refused) ctxt.p->sax->internalSubset = StopAtDoctype;
+  // A stopped parse is not well-formed: no document comes back.
+  impl_->doc = xmlCtxtReadMemory(ctxt.p, bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                                 nullptr, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
   if (impl_->doc == nullptr) throw XmlError("the text is not well-formed XML");
   if (xmlDocGetRootElement(impl_->doc) == nullptr) {
     xmlFreeDoc(impl_->doc);

@@ -92,13 +92,14 @@ bool CopyFileReplace(const std::string& from, const std::string& to) {
   return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
 }
 
-bool ReadFileBytes(const std::string& path, std::string& out) {
+bool ReadFileBytes(const std::string& path, std::string& out, uint64_t maxSize) {
   out.clear();
   Handle f(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!f.ok()) return false;
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(f.h, &size) || size.QuadPart < 0 ||
+      static_cast<unsigned long long>(size.QuadPart) > maxSize ||
       static_cast<unsigned long long>(size.QuadPart) > out.max_size())
     return false;
   std::string data;

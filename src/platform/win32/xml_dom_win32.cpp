@@ -13,7 +13,7 @@
 // and the bytes are not converted here to hide it.
 #include <windows.h>
 #include <objbase.h>
-#include <msxml.h>
+#include <msxml2.h>
 
 #include <cstring>
 #include <unordered_map>
@@ -54,6 +54,10 @@ class Bstr {
  public:
   ~Bstr() { SysFreeString(s_); }
   Bstr() = default;
+  explicit Bstr(const wchar_t* text) : s_(SysAllocString(text)) {
+    if (s_ == nullptr) throw XmlError("out of memory");
+  }
+  BSTR Get() const { return s_; }
   Bstr(const Bstr&) = delete;
   Bstr& operator=(const Bstr&) = delete;
   BSTR* Out() { return &s_; }
@@ -102,6 +106,22 @@ DOMNodeType TypeOf(IXMLDOMNode* n) {
   return t;
 }
 
+// Makes the parser refuse a document type declaration as it meets one, before
+// any entity is declared or expanded. MSXML 3 allows one unless told.
+void ProhibitDtd(IXMLDOMDocument* doc) {
+  static const IID kIXmlDomDocument2 = {
+      0x2933bf95, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
+  ComRef<IXMLDOMDocument2> doc2;
+  Check(doc->QueryInterface(kIXmlDomDocument2, reinterpret_cast<void**>(doc2.Out())),
+        "cannot prohibit document type declarations");
+  VARIANT on;
+  VariantInit(&on);
+  on.vt = VT_BOOL;
+  on.boolVal = VARIANT_TRUE;
+  Bstr name(L"ProhibitDTD");
+  Check(doc2->setProperty(name.Get(), on), "cannot prohibit document type declarations");
+}
+
 }  // namespace
 
 struct XmlDocument::Impl {
@@ -144,7 +164,7 @@ struct XmlDocument::Impl {
   }
 };
 
-XmlDocument::XmlDocument(const std::string& bytes) : impl_(std::make_unique<Impl>()) {
+XmlDocument::XmlDocument(const std::string& bytes, XmlDtd dtd) : impl_(std::make_unique<Impl>()) {
   if (bytes.empty()) throw XmlError("empty document");
   static const CLSID kDomDocument = {
       0x2933bf90, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
@@ -158,6 +178,7 @@ XmlDocument::XmlDocument(const std::string& bytes) : impl_(std::make_unique<Impl
   Check(doc->put_async(VARIANT_FALSE), "cannot switch off asynchronous loading");
   Check(doc->put_validateOnParse(VARIANT_FALSE), "cannot switch off validation");
   Check(doc->put_resolveExternals(VARIANT_FALSE), "cannot switch off external resolution");
+  if (dtd == XmlDtd::Refused) ProhibitDtd(doc);
 
   HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
   if (mem == nullptr) throw XmlError("out of memory");
@@ -181,6 +202,13 @@ XmlDocument::XmlDocument(const std::string& bytes) : impl_(std::make_unique<Impl
   VARIANT_BOOL ok = VARIANT_FALSE;
   const HRESULT hr = doc->load(source, &ok);
   if (FAILED(hr) || ok != VARIANT_TRUE) throw XmlError("the text is not well-formed XML");
+  if (dtd == XmlDtd::Refused) {
+    // Should a parser accept one all the same, the document still counts as
+    // unreadable.
+    ComRef<IXMLDOMDocumentType> type;
+    if (FAILED(doc->get_doctype(type.Out())) || type.Get() != nullptr)
+      throw XmlError("the document declares a document type");
+  }
 
   ComRef<IXMLDOMElement> root;
   if (doc->get_documentElement(root.Out()) != S_OK || root.Get() == nullptr)

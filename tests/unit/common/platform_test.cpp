@@ -2,11 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <filesystem>
 #include <random>
 #include <set>
 
 #include "common/path.h"
 #include "temp_folder.h"
+
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#endif
 
 namespace dv::plat {
 namespace {
@@ -97,6 +103,10 @@ TEST(Files, ReadWriteKeepEveryByte) {
   EXPECT_FALSE(ReadFileBytes(t / "missing", back));
   EXPECT_EQ(back, "");
   EXPECT_FALSE(ReadFileBytes(t.path(), back));
+  back = "stale";
+  EXPECT_TRUE(ReadFileBytes(t / "b", back, 256));
+  EXPECT_FALSE(ReadFileBytes(t / "b", back, 255));  // larger than allowed
+  EXPECT_EQ(back, "");
   EXPECT_EQ(WriteFileBytes(t / "no/such/folder/f", "x", err), WriteStatus::CreateFailed);
   EXPECT_FALSE(err.empty());
 }
@@ -119,6 +129,20 @@ TEST(Files, CopyReplacesTheTarget) {
   EXPECT_FALSE(IsExistingFile(t / "x"));
   CopyFileReplace(t / "big", t / "big");  // onto itself: the file must survive
   EXPECT_EQ(ReadAll(t / "big"), big);
+#if !defined(_WIN32)
+  // A copy cut short (here by a file size limit) leaves no part of a file.
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit small = saved;
+  small.rlim_cur = 1024 * 1024;
+  setrlimit(RLIMIT_FSIZE, &small);
+  const bool copied = CopyFileReplace(t / "big", t / "cut");
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, SIG_DFL);
+  EXPECT_FALSE(copied);
+  EXPECT_FALSE(FileAttributes(t / "cut").has_value());
+#endif
 }
 
 TEST(Paths, FullPathName) {
@@ -173,6 +197,24 @@ TEST(Paths, ListDir) {
     }
     EXPECT_EQ(names, (std::set<std::string>{"a.txt", "noext", "sub"}));
   }
+#if !defined(_WIN32)
+  // Links are told as links, never as what they lead to.
+  std::filesystem::create_directory_symlink(t / "sub", t / "dirlink");
+  std::filesystem::create_symlink(t / "a.txt", t / "filelink");
+  std::filesystem::create_symlink(t / "gone", t / "dangling");
+  std::vector<DirEntry> all;
+  ASSERT_TRUE(ListDir(t.path(), all));
+  std::set<std::string> links;
+  for (const auto& e : all) {
+    if (e.attributes & kAttrReparsePoint) links.insert(e.name);
+    EXPECT_EQ(e.attributes, *FileAttributes(t / e.name)) << e.name;
+  }
+  EXPECT_EQ(links, (std::set<std::string>{"dangling", "dirlink", "filelink"}));
+  EXPECT_EQ(*FileAttributes(t / "dirlink"), kAttrReparsePoint | kAttrDirectory);
+  EXPECT_EQ(*FileAttributes(t / "filelink"), kAttrReparsePoint | kAttrArchive);
+  for (const char* link : {"dirlink", "filelink", "dangling"}) EXPECT_TRUE(DeleteFileAt(t / link));
+  EXPECT_TRUE(IsExistingFolder(t / "sub"));
+#endif
   std::vector<DirEntry> entries{{"stale", 0}};
   EXPECT_FALSE(ListDir(t / "missing", entries));
   EXPECT_TRUE(entries.empty());

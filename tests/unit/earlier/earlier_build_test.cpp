@@ -15,18 +15,38 @@
 #include "support/sandbox.h"
 
 #if defined(_WIN32)
+#include <windows.h>
 #include <objbase.h>
 namespace {
 // The component's XML readers need COM on the calling thread.
 const bool kComReady = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
 }  // namespace
+#else
+#include <unistd.h>
 #endif
 
 namespace dv {
 namespace {
 
+// A link at link to the folder target; false when the system will not make
+// one for this user.
+bool MakeFolderLink(const std::string& target, const std::string& link) {
+#if defined(_WIN32)
+  constexpr DWORD kDirectory = 0x1, kUnprivileged = 0x2;
+  return CreateSymbolicLinkA(link.c_str(), target.c_str(), kDirectory | kUnprivileged) != 0;
+#else
+  return symlink(target.c_str(), link.c_str()) == 0;
+#endif
+}
+
 using testing::ComponentFolder;
 using testing::kSep;
+
+std::string ReadText(const std::string& path) {
+  std::string text;
+  LoadFileText(path, text);
+  return text;
+}
 
 std::string Sep(std::string s) {
   for (char& c : s)
@@ -93,6 +113,44 @@ TEST(EarlierFolders, EmptyFolderOnAnEmptyFolderRemovesIt) {
   EXPECT_FALSE(plat::IsExistingFolder(dir));
 }
 
+// A link is removed as an entry, never entered: nothing outside the folder
+// being emptied goes, whether the link stands inside it or in its place.
+TEST(EarlierFolders, LinksAreRemovedWithoutEnteringThem) {
+  ComponentFolder f;
+  f.Write("hostdata/precious.txt", "keep");
+  f.Write("task_temp/a.txt", "a");
+  if (!MakeFolderLink(f.Path("hostdata"), f.Path("task_temp/link")))
+    GTEST_SKIP() << "no folder links here";
+  const auto attrs = plat::FileAttributes(f.Path("task_temp/link"));
+  // Wine makes a link that it then cannot describe.
+  if (!attrs.has_value()) GTEST_SKIP() << "no link this system can describe";
+  EXPECT_NE(*attrs & plat::kAttrReparsePoint, 0u);
+  EXPECT_TRUE(earlier::RecreateFolder(f.Path("task_temp") + kSep));
+  EXPECT_EQ(ReadText(f.Path("hostdata/precious.txt")), "keep");
+  EXPECT_FALSE(plat::FileAttributes(f.Path("task_temp/link")).has_value());
+  EXPECT_FALSE(plat::IsExistingFile(f.Path("task_temp/a.txt")));
+
+  // The work folder itself a link: the link goes, a real folder takes its place.
+  plat::RemoveDir(f.Path("task_temp"));
+  ASSERT_TRUE(MakeFolderLink(f.Path("hostdata"), f.Path("task_temp")));
+  EXPECT_TRUE(earlier::RecreateFolder(f.Path("task_temp") + kSep));
+  EXPECT_EQ(ReadText(f.Path("hostdata/precious.txt")), "keep");
+  const auto now = plat::FileAttributes(f.Path("task_temp"));
+  ASSERT_TRUE(now.has_value());
+  EXPECT_EQ(*now & plat::kAttrReparsePoint, 0u);
+}
+
+TEST(EarlierFolders, EmptyFolderEmptiesARelativeFolder) {
+  ComponentFolder f;  // the current directory
+  f.Write("rel/w/a.txt", "a");
+  f.Write("rel/w/sub/b.txt", "b");
+  EXPECT_TRUE(earlier::EmptyFolder(Sep("rel/w")));
+  EXPECT_TRUE(plat::IsExistingFolder(f.Path("rel/w")));
+  std::vector<plat::DirEntry> left;
+  plat::ListDir(f.Path("rel/w"), left);
+  EXPECT_TRUE(left.empty());
+}
+
 TEST(EarlierFolders, EmptyFolderRaisesForAFolderItCannotEnterAndRestoresTheDirectory) {
   ComponentFolder f;
   const std::string cwd = plat::CurrentDir();
@@ -149,6 +207,28 @@ TEST(EarlierNaming, OutputsLandInThePatternTargetOrSourceFolder) {
     const std::string want = exp[0] == '@' ? engine.FWorkDir + exp.substr(1) : Sep(exp);
     EXPECT_EQ(engine.MakeTargetFileName(Sep(c.source), Sep(c.pattern), Sep(c.target)), want);
   }
+}
+
+// Outputs land beside the host's files here: the intermediate files this
+// call named go like those of the work folder, the host's never.
+TEST(EarlierDeletion, NamedOutputsGoHostFilesAndOthersStay) {
+  ComponentFolder f;
+  TTaskProcess engine("missing.xml", "", "");
+  const std::string zip = engine.MakeTargetFileName(f.Path("data/a.txt"), "*.zip", "");
+  const std::string hostZip = engine.MakeTargetFileName(f.Path("data/h.txt"), "*.zip", "");
+  ASSERT_EQ(zip, f.Path("data/a.zip"));
+  f.Write("data/a.zip", "archive");
+  f.Write("data/h.zip", "the host's");
+  f.Write("data/other.zip", "unnamed");
+  f.Write("task_temp/w.dat", "work");
+  engine.FHostFiles = {{"", {Sep("data/h.zip")}}};  // relative: the same file
+  const TPackageFileList old = {
+      {"", {zip, hostZip, f.Path("data/other.zip"), f.Path("task_temp/w.dat")}}};
+  engine.DeleteStaleFiles(old, {});
+  EXPECT_FALSE(plat::IsExistingFile(zip));
+  EXPECT_TRUE(plat::IsExistingFile(hostZip));
+  EXPECT_TRUE(plat::IsExistingFile(f.Path("data/other.zip")));
+  EXPECT_FALSE(plat::IsExistingFile(f.Path("task_temp/w.dat")));
 }
 
 TEST(EarlierNaming, UnpackFolderIsThePatternsElseTheSourcesElseTheWorkFolder) {

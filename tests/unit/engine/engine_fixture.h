@@ -21,8 +21,13 @@ inline void RemoveTree(const std::string& dir) {
   plat::ListDir(NormalizeDirPath(dir), entries);
   for (const auto& e : entries) {
     const std::string p = NormalizeDirPath(dir) + e.name;
-    if (e.attributes & plat::kAttrDirectory) RemoveTree(p);
-    else plat::DeleteFileAt(p);
+    if (e.attributes & plat::kAttrReparsePoint) {
+      if (!plat::DeleteFileAt(p)) plat::RemoveDir(p);  // the link, never its target
+    } else if (e.attributes & plat::kAttrDirectory) {
+      RemoveTree(p);
+    } else {
+      plat::DeleteFileAt(p);
+    }
   }
   plat::RemoveDir(dir);
 }

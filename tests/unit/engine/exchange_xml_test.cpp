@@ -80,6 +80,14 @@ TEST(PackagesXml, ReadTrimmedFromARootOfAnyName) {
   EXPECT_EQ(list[2].TargetName, "");
   EXPECT_EQ(list[2].Files, std::vector<std::string>{"b"});
 
+  // The host's own text may declare a document type, as before.
+  TPackageFileList typed;
+  ASSERT_TRUE(TTaskProcess::ParsePackagesXml(
+      "<!DOCTYPE P [<!ELEMENT P ANY>]><P><Package><Files><File>a</File></Files></Package></P>",
+      typed));
+  ASSERT_EQ(typed.size(), 1u);
+  EXPECT_EQ(typed[0].Files, std::vector<std::string>{"a"});
+
   TPackageFileList none;
   EXPECT_TRUE(TTaskProcess::ParsePackagesXml("", none));
   EXPECT_TRUE(none.empty());
@@ -135,6 +143,17 @@ TEST(ContentControlXml, WrittenByteForByte) {
   EXPECT_EQ(TTaskProcess::BuildContentControl(other), ContentControl({}));
 }
 
+// A document type whose entity l9 stands for 10^9 copies of "lol".
+std::string BillionLaughs() {
+  std::string dtd = "<!DOCTYPE Any [<!ENTITY l0 \"lol\">";
+  for (int i = 1; i < 10; ++i) {
+    dtd += "<!ENTITY l" + std::to_string(i) + " \"";
+    for (int j = 0; j < 10; ++j) dtd += "&l" + std::to_string(i - 1) + ";";
+    dtd += "\">";
+  }
+  return dtd + "]>";
+}
+
 TEST(ContentControlXml, ReadSwitchesOnTheInverseSteps) {
   auto doc = [](const std::string& controls) {
     return kGbkDecl + std::string("<Any>") + controls + "</Any>";
@@ -165,6 +184,16 @@ TEST(ContentControlXml, ReadSwitchesOnTheInverseSteps) {
        false, "0: 0: 1:z"},
       {"element in the type", doc(ctl("zip<b/>", "<impl>z</impl>")), false, "0: 0: 0:"},
       {"malformed", doc("<control>"), false, "0: 0: 0:"},
+      // The service's text may declare no document type: entities that
+      // multiply ("billion laughs") or name outside files are never expanded.
+      {"entities that multiply", kGbkDecl + BillionLaughs() + "<Any>" +
+           ctl("zip", "<impl>&l9;</impl>") + "</Any>", false, "0: 0: 0:"},
+      {"external entity",
+       kGbkDecl + std::string("<!DOCTYPE Any [<!ENTITY x SYSTEM \"secret.txt\">]><Any>") +
+           ctl("zip", "<impl>&x;</impl>") + "</Any>",
+       false, "0: 0: 0:"},
+      {"bare document type", kGbkDecl + std::string("<!DOCTYPE Any><Any>") +
+           ctl("zip", "<impl>z</impl>") + "</Any>", false, "0: 0: 0:"},
   };
   for (const auto& c : cases) {
     TStepList steps = Steps("s0", "s1", "s2");

@@ -1,11 +1,12 @@
 // What all step handlers share: no work without packages, packages of the
 // wrong shape refused, a failing or missing library ending the step at once
-// with nothing backed up.
+// with nothing backed up, and a step that succeeded backing up its output.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "common/path.h"
 #include "handlers_fixture.h"
 #include "support/sandbox.h"
 
@@ -100,7 +101,7 @@ TEST_F(Frame, PackagesOfTheWrongShapeAreRefusedBeforeAnyCall) {
   EXPECT_TRUE(box_.CallLog().empty());
 }
 
-TEST_F(Frame, AFailureOnTheSecondOfThreePackagesKeepsTheFirstAndBacksUpNothing) {
+TEST_F(Frame, AFailureOnTheSecondOfThreePackagesBacksUpNothingASuccessEveryOutput) {
   // The inbound steps get their input from the outbound step they undo.
   const struct {
     Handler h;
@@ -131,6 +132,14 @@ TEST_F(Frame, AFailureOnTheSecondOfThreePackagesKeepsTheFirstAndBacksUpNothing) 
     EXPECT_EQ(box_.CallsOf(c.h.exportName).size(), 2u) << c.h.exportName;
     EXPECT_TRUE(Backups().empty()) << c.h.exportName;
     box_.ClearSteering(c.h.lib);
+
+    // Once it succeeds, every output file is backed up, in order.
+    msg_.clear();
+    ASSERT_EQ(Run(c.h.kind, in, out), 0) << ResultMsg();
+    std::vector<std::string> copies;
+    for (const std::string& f : FilesOf(out)) copies.push_back(box_.Path("bak/" + FileNamePart(f)));
+    EXPECT_EQ(copies.size(), 3u) << c.h.exportName;
+    EXPECT_EQ(Backups(), copies) << c.h.exportName;
   }
 }
 

@@ -79,6 +79,16 @@ TEST_F(Inbound, ResponseTurnsTheReturnCodeIntoTheResult) {
        "解析反馈文件中的报文控制信息出错！", false},
       {"0", "<contentControl><control><impl>x</impl></control></contentControl>", "", -1,
        "解析反馈文件中的报文控制信息出错！", false},
+      // A document type from the service is refused before any entity grows.
+      {"0",
+       "<!DOCTYPE c [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">"
+       "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">]><contentControl><control><type>zip"
+       "</type><impl>&c;</impl></control></contentControl>",
+       "", -1, "解析反馈文件中的报文控制信息出错！", false},
+      {"0",
+       "<!DOCTYPE c [<!ENTITY x SYSTEM \"Quembry.cfg\">]><contentControl><control><type>zip"
+       "</type><impl>&x;</impl></control></contentControl>",
+       "", -1, "解析反馈文件中的报文控制信息出错！", false},
   };
   for (const auto& c : cases) {
     const std::string label = c.code.value_or("(none)") + " / " + c.hostMsg;

@@ -168,6 +168,14 @@ TEST_F(Outbound, CommunicationFailsWhenTheRequestCannotBeReadOrTheReplyNotSaved)
   EXPECT_EQ(Run(K::Communication, {{"", {missing}}}, out), -1);
   EXPECT_EQ(ResultMsg(), "读取报文文件[" + missing + "]出错！");
   EXPECT_TRUE(box_.CallsOf("Send").empty());
+  // Send cannot be told a length of 2 GiB or more; the (sparse) file is
+  // refused before it is read.
+  const std::string huge = Host("huge.xml", "");
+  std::filesystem::resize_file(huge, uint64_t{1} << 31);
+  EXPECT_EQ(Run(K::Communication, {{"", {huge}}}, out), -1);
+  EXPECT_EQ(ResultMsg(), "读取报文文件[" + huge + "]出错！");
+  EXPECT_TRUE(box_.CallsOf("Send").empty());
+  std::filesystem::remove(huge);
 
   // A folder where the reply file is to go: the file cannot be created.
   const std::string req = Host("req.xml", "Q");
