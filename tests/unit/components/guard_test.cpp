@@ -100,10 +100,15 @@ TEST(GuardedCall, NestedGuardsHandleTheirOwnFaults) {
 }
 
 #if defined(_WIN32)
-// The head of the thread's exception chain (FS:[0]).
+// The head of the thread's exception chain (FS:[0]; on x86_64, where only
+// Wine's dispatcher uses it, GS:[0]).
 void* ExceptionChain() {
   void* head;
+#if defined(__x86_64__)
+  asm volatile("movq %%gs:0, %0" : "=r"(head));
+#else
   asm volatile("movl %%fs:0, %0" : "=r"(head));
+#endif
   return head;
 }
 
