@@ -187,11 +187,13 @@ std::string LibraryFileName(const char* baseName);
 
 // ---- Guarded calls ---------------------------------------------------------
 // Runs fn(ctx). Returns false when it raised a processor fault (access
-// violation, bus error, division by zero, illegal instruction) or any
-// exception (a C++ exception, or on Windows any structured exception that
-// reached this frame); true when it returned normally. Win32: a frame-based
-// structured-exception handler around the call. POSIX: signal handlers and
-// sigsetjmp/siglongjmp, scoped to the call, the previous handlers restored.
+// violation, bus error, division by zero, illegal instruction, breakpoint,
+// stack overflow) or any exception (a C++ exception, or on Windows any
+// structured exception that reached this frame); true when it returned
+// normally; the thread can make further guarded calls either way. Windows: a
+// frame-based structured-exception handler around the call. POSIX: signal
+// handlers on an alternate signal stack and sigsetjmp/siglongjmp, scoped to
+// the call, the previous handlers restored.
 bool GuardedCall(void (*fn)(void*), void* ctx);
 
 template <class F>

@@ -308,6 +308,17 @@ DV_NOINLINE void Fault(const std::string& mode) {
   *nowhere = 1;
 }
 
+volatile bool gDeeper = true;  // always true; the compiler cannot know
+
+// Recurses until the stack runs out. The buffer is live across the call, so
+// the recursion can be neither a loop nor a tail call.
+DV_NOINLINE int Recurse(int depth) {
+  volatile char frame[256];
+  frame[depth % sizeof frame] = static_cast<char>(depth);
+  const int below = gDeeper ? Recurse(depth + 1) : 0;
+  return below + frame[(depth + 1) % sizeof frame];
+}
+
 DV_NOINLINE void Throw() {
 #if defined(_WIN32)
   // What a C++ throw of another compiler's library looks like from outside
@@ -338,6 +349,7 @@ LibBool Run(Ctx& c, char** msg, Work work, Copy copy) {
   const std::string& m = c.mode;
   if (m.rfind("fault", 0) == 0) Fault(m);
   if (m == "throw") Throw();
+  if (m == "recurse") Recurse(0);
 
   std::string out = entryMsg;
   bool ok;

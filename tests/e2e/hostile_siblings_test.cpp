@@ -76,6 +76,8 @@ const std::vector<Misbehaviour>& CommonMisbehaviours() {
        Expect::Call, true},
       {"a division by zero", [](Sandbox& b, const StepExport& s) { Mode(b, s, "fault-div"); },
        Expect::Call, true},
+      {"a stack overflow", [](Sandbox& b, const StepExport& s) { Mode(b, s, "recurse"); },
+       Expect::Call, true},
       {"an exception", [](Sandbox& b, const StepExport& s) { Mode(b, s, "throw"); },
        Expect::Call, true},
       {"the export missing",

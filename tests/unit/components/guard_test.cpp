@@ -35,6 +35,14 @@ DV_UNCHECKED void DivideByZero() {
   (void)r;
 }
 DV_UNCHECKED void Trap() { asm volatile("ud2"); }
+DV_UNCHECKED void Breakpoint() { asm volatile("int3"); }
+volatile bool gDeeper = true;
+DV_UNCHECKED int Recurse(int depth) {  // until the stack runs out
+  volatile char frame[256];
+  frame[depth % sizeof frame] = static_cast<char>(depth);
+  return (gDeeper ? Recurse(depth + 1) : 0) + frame[(depth + 1) % sizeof frame];
+}
+void Overflow() { Recurse(0); }
 void Throw() { throw std::runtime_error("thrown"); }
 void Return() {}
 
@@ -48,6 +56,8 @@ const Case kCases[] = {
     {"null write", &NullWrite, false},
     {"division by zero", &DivideByZero, false},
     {"illegal instruction", &Trap, false},
+    {"breakpoint", &Breakpoint, false},
+    {"stack overflow", &Overflow, false},
     {"C++ exception", &Throw, false},
 #if defined(_WIN32)
     {"non-continuable structured exception",
@@ -90,10 +100,15 @@ TEST(GuardedCall, NestedGuardsHandleTheirOwnFaults) {
 }
 
 #if defined(_WIN32)
-// The head of the thread's exception chain (FS:[0]).
+// The head of the thread's exception chain (FS:[0]; on x86_64, where only
+// Wine's dispatcher uses it, GS:[0]).
 void* ExceptionChain() {
   void* head;
+#if defined(__x86_64__)
+  asm volatile("movq %%gs:0, %0" : "=r"(head));
+#else
   asm volatile("movl %%fs:0, %0" : "=r"(head));
+#endif
   return head;
 }
 
@@ -118,11 +133,12 @@ void Marker(int) {}
 // The fault handlers are ours only for the duration of the call: those in
 // force before come back, also after a fault.
 TEST(GuardedCall, PreviousSignalHandlersAreRestored) {
-  const int signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
-  struct sigaction mine, saved[4];
+  const int signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP};
+  constexpr int kCount = sizeof signals / sizeof signals[0];
+  struct sigaction mine, saved[kCount];
   std::memset(&mine, 0, sizeof mine);
   mine.sa_handler = &Marker;
-  for (int i = 0; i < 4; ++i) sigaction(signals[i], &mine, &saved[i]);
+  for (int i = 0; i < kCount; ++i) sigaction(signals[i], &mine, &saved[i]);
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
     struct sigaction during;
@@ -138,7 +154,7 @@ TEST(GuardedCall, PreviousSignalHandlersAreRestored) {
       EXPECT_EQ(now.sa_handler, &Marker) << sig;
     }
   }
-  for (int i = 0; i < 4; ++i) sigaction(signals[i], &saved[i], nullptr);
+  for (int i = 0; i < kCount; ++i) sigaction(signals[i], &saved[i], nullptr);
 }
 #endif
 

@@ -114,7 +114,7 @@ TEST(WrapperOps, LibraryResultAndMessage) {
 // caller: false, the call-failure text, and the process goes on (the next
 // call works).
 TEST(WrapperOps, FaultsAndExceptionsBecomeCallFailures) {
-  for (const char* mode : {"fault", "fault-div", "fault-ill", "fault-bus", "throw"}) {
+  for (const char* mode : {"fault", "fault-div", "fault-ill", "fault-bus", "recurse", "throw"}) {
     for (const OpCase& op : Ops()) {
       SCOPED_TRACE(std::string(mode) + " / " + op.exportName);
       Sandbox sb;
