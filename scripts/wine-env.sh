@@ -48,4 +48,7 @@ dv_wine_start() {
   dv_wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
-dv_wine_stop() { [ -n "${WINESERVER:-}" ] && "$WINESERVER" -k >/dev/null 2>&1; true; }
+# Safe under set -e, also when no server runs.
+dv_wine_stop() {
+  if [ -n "${WINESERVER:-}" ]; then "$WINESERVER" -k >/dev/null 2>&1 || true; fi
+}
