@@ -533,7 +533,9 @@ int main(int argc, char** argv) {
       if (run(large)) BenchTransmit(s, large, largeReps, quick ? 0 : 0.10);
       if (!keep) RemoveFiles(s, large);
     }
-#if defined(_WIN32)
+#if defined(_WIN64)
+    const char* platform = "win64 under Wine";
+#elif defined(_WIN32)
     const char* platform = "win32 under Wine";
 #else
     const char* platform = "native";
