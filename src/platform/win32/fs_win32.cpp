@@ -169,11 +169,25 @@ std::string FullPathName(const std::string& path) {
 }
 
 int CompareFullPaths(const std::string& a, const std::string& b) {
-  const std::wstring wa = AnsiToWide(a), wb = AnsiToWide(b);
-  const int r = CompareStringOrdinal(wa.data(), static_cast<int>(wa.size()), wb.data(),
-                                     static_cast<int>(wb.size()), TRUE);
-  // CSTR_LESS_THAN, CSTR_EQUAL, CSTR_GREATER; 0 only for arguments it refuses.
-  return r == 0 ? a.compare(b) : r - CSTR_EQUAL;
+  std::wstring wa = AnsiToWide(a), wb = AnsiToWide(b);
+  // Looked up by name: systems before Vista lack it, and an unresolved import
+  // would keep the whole component from loading there.
+  using Fn = int(WINAPI*)(LPCWSTR, int, LPCWSTR, int, BOOL);
+  static const Fn compareOrdinal = [] {
+    HMODULE k32 = GetModuleHandleA("kernel32.dll");
+    return k32 ? reinterpret_cast<Fn>(
+                     reinterpret_cast<void*>(GetProcAddress(k32, "CompareStringOrdinal")))
+               : nullptr;
+  }();
+  if (compareOrdinal) {
+    const int r = compareOrdinal(wa.data(), static_cast<int>(wa.size()), wb.data(),
+                                 static_cast<int>(wb.size()), TRUE);
+    // CSTR_LESS_THAN, CSTR_EQUAL, CSTR_GREATER; 0 only for arguments it refuses.
+    if (r != 0) return r - CSTR_EQUAL;
+  }
+  CharUpperBuffW(wa.data(), static_cast<DWORD>(wa.size()));
+  CharUpperBuffW(wb.data(), static_cast<DWORD>(wb.size()));
+  return wa.compare(wb);
 }
 
 std::string CurrentDir() {
