@@ -106,20 +106,33 @@ DOMNodeType TypeOf(IXMLDOMNode* n) {
   return t;
 }
 
+// True when the bytes hold "<!DOCTYPE" in a single-byte text or in UTF-16 of
+// either byte order: a document type declaration, or a text that merely
+// mentions one, which a service's contentControl XML has no reason to.
+bool MentionsDoctype(const std::string& bytes) {
+  std::string narrow;  // UTF-16 of ASCII becomes ASCII without its zero bytes
+  narrow.reserve(bytes.size());
+  for (char c : bytes)
+    if (c != 0) narrow += c;
+  return narrow.find("<!DOCTYPE") != std::string::npos;
+}
+
 // Makes the parser refuse a document type declaration as it meets one, before
-// any entity is declared or expanded. MSXML 3 allows one unless told.
-void ProhibitDtd(IXMLDOMDocument* doc) {
+// any entity is declared or expanded. MSXML 3 allows one unless told; a
+// version without the property gets the text scanned for one instead.
+void ProhibitDtd(IXMLDOMDocument* doc, const std::string& bytes) {
   static const IID kIXmlDomDocument2 = {
       0x2933bf95, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
   ComRef<IXMLDOMDocument2> doc2;
-  Check(doc->QueryInterface(kIXmlDomDocument2, reinterpret_cast<void**>(doc2.Out())),
-        "cannot prohibit document type declarations");
   VARIANT on;
   VariantInit(&on);
   on.vt = VT_BOOL;
   on.boolVal = VARIANT_TRUE;
   Bstr name(L"ProhibitDTD");
-  Check(doc2->setProperty(name.Get(), on), "cannot prohibit document type declarations");
+  if (SUCCEEDED(doc->QueryInterface(kIXmlDomDocument2, reinterpret_cast<void**>(doc2.Out()))) &&
+      SUCCEEDED(doc2->setProperty(name.Get(), on)))
+    return;
+  if (MentionsDoctype(bytes)) throw XmlError("the document declares a document type");
 }
 
 }  // namespace
@@ -178,7 +191,7 @@ XmlDocument::XmlDocument(const std::string& bytes, XmlDtd dtd) : impl_(std::make
   Check(doc->put_async(VARIANT_FALSE), "cannot switch off asynchronous loading");
   Check(doc->put_validateOnParse(VARIANT_FALSE), "cannot switch off validation");
   Check(doc->put_resolveExternals(VARIANT_FALSE), "cannot switch off external resolution");
-  if (dtd == XmlDtd::Refused) ProhibitDtd(doc);
+  if (dtd == XmlDtd::Refused) ProhibitDtd(doc, bytes);
 
   HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
   if (mem == nullptr) throw XmlError("out of memory");
