@@ -4,6 +4,7 @@
 #include "common/files.h"
 #include "common/params.h"
 #include "common/path.h"
+#include "common/text_search.h"
 #include "components/manage_dlls.h"
 #include "engine/task_process.h"
 #include "platform/platform.h"
@@ -17,15 +18,10 @@ constexpr const char* kBadInputMsg = "输入文件参数有误！";
 constexpr const char* kCopyFailedMsg = "拷贝文件发生错误！";
 constexpr const char* kEmptyTargetMsg = "目标路径不能为空！";
 constexpr const char* kEmptyInPathMsg = "原始文件不能为空！";
-constexpr const char* kEmptyFolderMsgHead = "指定目录[";
-constexpr const char* kEmptyFolderMsgTail = "]找不到任何文件！";
+constexpr const char* kEmptyFolderMsg = "指定目录[%s]找不到任何文件！";
 constexpr const char* kFolderWithResponseMsg = "因为配置了报文解析步骤，不能输入目录！";
-constexpr const char* kMissingExchangeStepsHead = "任务配置信息文件[";
-constexpr const char* kMissingExchangeStepsTail =
-    "]配置有误：报文生成、通讯、报文解析过程必须存在！";
-
-// The operations report a failure as the steps do.
-constexpr auto Fail = FailStep;
+constexpr const char* kMissingExchangeStepsMsg =
+    "任务配置信息文件[%s]配置有误：报文生成、通讯、报文解析过程必须存在！";
 
 }  // namespace
 
@@ -43,43 +39,43 @@ bool IsDirPath(const std::string& Path) {
 
 int32_t TTaskProcess::ExportData(const std::string& InPackagesXml, std::string& TargetPath,
                                  std::string& Msg) {
-  if (!FInitialized) return Fail(Msg, FErrorMsg);
+  if (!FInitialized) return FailStep(Msg, FErrorMsg);
   const bool hasRequest = FTask.Steps[KindIndex(TStepKind::Request)].Configured;
-  if (!hasRequest && !IsDirPath(TargetPath)) return Fail(Msg, kNeedFolderMsg);
+  if (!hasRequest && !IsDirPath(TargetPath)) return FailStep(Msg, kNeedFolderMsg);
   TPackageFileList files, output;
-  if (!ParsePackagesXml(InPackagesXml, files)) return Fail(Msg, kBadInputMsg);
+  if (!ParsePackagesXml(InPackagesXml, files)) return FailStep(Msg, kBadInputMsg);
   // An empty target would deliver the host's files into the component's own
   // folder, over the sibling libraries.
-  if (!hasRequest && Trim(TargetPath).empty()) return Fail(Msg, kEmptyTargetMsg);
+  if (!hasRequest && Trim(TargetPath).empty()) return FailStep(Msg, kEmptyTargetMsg);
 
   const int32_t result = RunSteps(TStepKind::Compress, TStepKind::Request, files, output, Msg);
   if (result != 0) return result;
 
-  if (!FTask.Steps[KindIndex(TStepKind::Request)].Configured) {
-    if (!CopyFilesToDir(files, TargetPath)) return Fail(Msg, kCopyFailedMsg);
+  if (!hasRequest) {
+    if (!CopyFilesToDir(files, TargetPath)) return FailStep(Msg, kCopyFailedMsg);
     return 0;
   }
 
   // The Request step outputs the request message file first.
-  if (output.empty() || output[0].Files.empty()) return Fail(Msg, kCopyFailedMsg);
+  if (output.empty() || output[0].Files.empty()) return FailStep(Msg, kCopyFailedMsg);
   const std::string requestFile = output[0].Files[0];
   if (IsDirPath(TargetPath)) TargetPath = NormalizeDirPath(TargetPath) + FileNamePart(requestFile);
-  if (!plat::CopyFileReplace(requestFile, TargetPath)) return Fail(Msg, kCopyFailedMsg);
+  if (!plat::CopyFileReplace(requestFile, TargetPath)) return FailStep(Msg, kCopyFailedMsg);
   return 0;
 }
 
 int32_t TTaskProcess::ImportData(const std::string& InPath, std::string& OutText,
                                  std::string& Msg) {
-  if (!FInitialized) return Fail(Msg, FErrorMsg);
-  if (InPath.empty()) return Fail(Msg, kEmptyInPathMsg);
+  if (!FInitialized) return FailStep(Msg, FErrorMsg);
+  if (InPath.empty()) return FailStep(Msg, kEmptyInPathMsg);
 
   TPackageFileList files, output;
   if (IsDirPath(InPath)) {
     ListDirEntries(InPath, files);
     if (files.empty())
-      return Fail(Msg, std::string(kEmptyFolderMsgHead) + InPath + kEmptyFolderMsgTail);
+      return FailStep(Msg, FormatWithPath(kEmptyFolderMsg, InPath));
     if (FTask.Steps[KindIndex(TStepKind::Response)].Configured)
-      return Fail(Msg, kFolderWithResponseMsg);
+      return FailStep(Msg, kFolderWithResponseMsg);
   } else {
     files.push_back(TPackageFile{std::string(), {InPath}});
   }
@@ -91,16 +87,15 @@ int32_t TTaskProcess::ImportData(const std::string& InPath, std::string& OutText
 
 int32_t TTaskProcess::TransmitData(const std::string& InPackagesXml, std::string& OutText,
                                    std::string& Msg) {
-  if (!FInitialized) return Fail(Msg, FErrorMsg);
+  if (!FInitialized) return FailStep(Msg, FErrorMsg);
   const TStepList& steps = FTask.Steps;
   if (!steps[KindIndex(TStepKind::Request)].Configured ||
       !steps[KindIndex(TStepKind::Communication)].Configured ||
       !steps[KindIndex(TStepKind::Response)].Configured)
-    return Fail(Msg, std::string(kMissingExchangeStepsHead) + FComponentCfg.TaskCfgFile +
-                         kMissingExchangeStepsTail);
+    return FailStep(Msg, FormatWithPath(kMissingExchangeStepsMsg, FComponentCfg.TaskCfgFile));
 
   TPackageFileList files, output;
-  if (!ParsePackagesXml(InPackagesXml, files)) return Fail(Msg, kBadInputMsg);
+  if (!ParsePackagesXml(InPackagesXml, files)) return FailStep(Msg, kBadInputMsg);
 
   const int32_t result = RunSteps(TStepKind::Compress, TStepKind::Uncompress, files, output, Msg);
   if (result == 0) OutText = BuildPackagesXml(output);

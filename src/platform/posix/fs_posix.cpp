@@ -144,7 +144,6 @@ bool CopyFileReplace(const std::string& from, const std::string& to) {
   return false;
 }
 
-
 bool ReadFileBytes(const std::string& path, std::string& out, uint64_t maxSize) {
   out.clear();
   Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
