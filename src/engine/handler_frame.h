@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <set>
 #include <string>
 
 #include "common/files.h"
@@ -36,22 +35,6 @@ std::unique_ptr<T> LoadStepLibrary(const std::string& dllName) {
   return TBaseDll::Create<T>(GetThisModuleDir() + dllName);
 }
 
-// The files one pass of a step has produced so far, by full path compared as
-// the file system compares: a second output on the same file would overwrite
-// the first one's data while the output still named both.
-class TPassOutputs {
- public:
-  bool Contains(const std::string& path) const {
-    return FSeen.count(plat::FullPathName(path)) != 0;
-  }
-  void Insert(const std::string& path) { FSeen.insert(plat::FullPathName(path)); }
-  // False (and nothing recorded) when path was produced before.
-  bool Add(const std::string& path) { return FSeen.insert(plat::FullPathName(path)).second; }
-
- private:
-  std::set<std::string, plat::FullPathLess> FSeen;
-};
-
 // The checks of the single-file steps (Crypt, Code, Decode, Decrypt): every
 // package must hold exactly one file. 0, or -1 with the message set.
 inline int32_t CheckSingleFilePackages(const TPackageFileList& files, std::string& msg) {
@@ -71,7 +54,9 @@ template <class Call>
 int32_t RunSingleFilePass(TTaskProcess& engine, const TStep& step, const TPackageFileList& input,
                           TPackageFileList& output, std::string& msg, Call call) {
   output.clear();
-  TPassOutputs produced;
+  // A second output on one file would overwrite the first one's data while
+  // the output still named both.
+  TFullPathSet produced;
   for (const TPackageFile& package : input) {
     const std::string& source = package.Files.front();
     const std::string target =

@@ -128,7 +128,7 @@ int32_t TTaskProcess::DoUncompress(const TStep& Step, const TPackageFileList& Fi
   Output.clear();
   for (const TPackageFile& package : Files)
     if (package.Files.empty()) return FailStep(Msg, kNoFileToProcessMsg);
-  TPassOutputs produced;
+  TFullPathSet produced;  // this pass's outputs so far
   std::vector<std::string> list;
   for (const TPackageFile& package : Files) {
     const std::string& source = package.Files.front();

@@ -98,7 +98,9 @@ std::string TTaskProcess::MakeTargetFileName(const std::string& Source, const st
   std::string path = OutputFolder(NormalizeDirPath(FWorkDir), FolderPart(pattern),
                                   FolderPart(target), FolderPart(source)) +
                      name;
-  FNamedOutputs.push_back(path);
+  // Outside the work folder, only this record tells a step output of this
+  // call from a file of the host's.
+  if constexpr (kEarlierBuild) FNamedOutputs.Insert(path);
   return path;
 }
 

@@ -20,7 +20,7 @@ int32_t TTaskProcess::DoCompress(const TStep& Step, const TPackageFileList& File
   if (Files.empty()) return 0;
   auto dll = LoadStepLibrary<TCompressManageDll>(CompressDllName());
   Output.clear();
-  TPassOutputs produced;
+  TFullPathSet produced;  // this pass's outputs so far
   for (const TPackageFile& package : Files) {
     std::vector<std::string> list;
     list.reserve(package.Files.size());

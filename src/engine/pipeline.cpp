@@ -1,8 +1,6 @@
 // The step loop: runs a range of configured steps through the handler table
 // and removes the intermediate files that a step no longer carries on.
-#include <set>
 #include <string>
-#include <vector>
 
 #include "common/path.h"
 #include "common/variant.h"
@@ -30,7 +28,7 @@ int32_t TTaskProcess::RunSteps(TStepKind First, TStepKind Last, TPackageFileList
   if (KindIndex(Last) < KindIndex(First)) return 0;
   int32_t result = 0;
   bool hasRun = false;
-  FHostFiles = CopyPackageList(Files);
+  if constexpr (kEarlierBuild) FHostFiles = TFullPathSet(Files);
   for (int k = KindIndex(First); k <= KindIndex(Last) && result == 0; ++k) {
     TStep& step = FTask.Steps[k];
     if (!step.Configured) continue;
@@ -53,36 +51,11 @@ int32_t TTaskProcess::RunSteps(TStepKind First, TStepKind Last, TPackageFileList
 
 namespace {
 
-// The full paths of a package list, for one round of deletions: expanding
-// every path of the list again for every file looked up made a step over n
-// files cost n * n expansions.
-class FullPathSet {
- public:
-  FullPathSet() = default;
-  explicit FullPathSet(const TPackageFileList& List) {
-    for (const TPackageFile& package : List)
-      for (const std::string& file : package.Files) paths_.insert(plat::FullPathName(file));
-  }
-  explicit FullPathSet(const std::vector<std::string>& Paths) {
-    for (const std::string& file : Paths) paths_.insert(plat::FullPathName(file));
-  }
-  bool Contains(const std::string& FileName) const {
-    return !paths_.empty() && paths_.count(plat::FullPathName(FileName)) != 0;
-  }
-
- private:
-  std::set<std::string, plat::FullPathLess> paths_;
-};
-
 // Which files the deletions may touch: only this call's own.
 class OwnFiles {
  public:
-  explicit OwnFiles(const TTaskProcess& Task) : workFull_(WorkDirFull(Task.FWorkDir)) {
-    if constexpr (kEarlierBuild) {
-      named_ = FullPathSet(Task.FNamedOutputs);
-      host_ = FullPathSet(Task.FHostFiles);
-    }
-  }
+  explicit OwnFiles(const TTaskProcess& Task)
+      : workFull_(WorkDirFull(Task.FWorkDir)), named_(Task.FNamedOutputs), host_(Task.FHostFiles) {}
   bool Contains(const std::string& FileName) const {
     if constexpr (kEarlierBuild) {
       // Step outputs land beside the host's files here: what this call named
@@ -103,12 +76,13 @@ class OwnFiles {
     return full;
   }
   std::string workFull_;
-  FullPathSet named_, host_;
+  const TFullPathSet& named_;
+  const TFullPathSet& host_;
 };
 
 // Deletes FileName when it is a file that NewList does not name again and
 // that belongs to this call.
-void DeleteUnlisted(const std::string& FileName, const FullPathSet& NewList, const OwnFiles& own) {
+void DeleteUnlisted(const std::string& FileName, const TFullPathSet& NewList, const OwnFiles& own) {
   if (!plat::IsExistingFile(FileName)) return;
   if (NewList.Contains(FileName)) return;
   if (!own.Contains(FileName)) return;
@@ -119,18 +93,18 @@ void DeleteUnlisted(const std::string& FileName, const FullPathSet& NewList, con
 
 void TTaskProcess::DeleteStaleFiles(const TPackageFileList& OldList,
                                     const TPackageFileList& NewList) {
-  const FullPathSet kept(NewList);
+  const TFullPathSet kept(NewList);
   const OwnFiles own(*this);
   for (const TPackageFile& package : OldList)
     for (const std::string& file : package.Files) DeleteUnlisted(file, kept, own);
 }
 
 void TTaskProcess::DeleteIfUnused(const std::string& FileName, const TPackageFileList& NewList) {
-  DeleteUnlisted(FileName, FullPathSet(NewList), OwnFiles(*this));
+  DeleteUnlisted(FileName, TFullPathSet(NewList), OwnFiles(*this));
 }
 
 bool TTaskProcess::IsFileInPackages(const std::string& FileName, const TPackageFileList& List) {
-  return FullPathSet(List).Contains(FileName);
+  return TFullPathSet(List).Contains(FileName);
 }
 
 TPackageFileList TTaskProcess::CopyPackageList(const TPackageFileList& Source) {

@@ -5,10 +5,12 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "platform/xml_dom.h"
 
 namespace dv {
@@ -65,6 +67,29 @@ struct TPackageFile {
   std::vector<std::string> Files;
 };
 using TPackageFileList = std::vector<TPackageFile>;
+
+// Files by full path, compared as the file system compares; each path is
+// expanded once as it goes in, so a look-up costs one expansion, not one per
+// member.
+class TFullPathSet {
+ public:
+  TFullPathSet() = default;
+  explicit TFullPathSet(const TPackageFileList& List) {
+    for (const TPackageFile& package : List) Insert(package.Files);
+  }
+  bool Contains(const std::string& Path) const {
+    return !FPaths.empty() && FPaths.count(plat::FullPathName(Path)) != 0;
+  }
+  void Insert(const std::string& Path) { FPaths.insert(plat::FullPathName(Path)); }
+  void Insert(const std::vector<std::string>& Paths) {
+    for (const std::string& p : Paths) Insert(p);
+  }
+  // False (and nothing recorded) when Path is in the set already.
+  bool Add(const std::string& Path) { return FPaths.insert(plat::FullPathName(Path)).second; }
+
+ private:
+  std::set<std::string, plat::FullPathLess> FPaths;
+};
 
 // A step handler bound to its TTaskProcess: step record, input packages,
 // output packages (empty on entry), message string; 0 for success.
@@ -173,11 +198,11 @@ class TTaskProcess {
   TComponentCfg FComponentCfg;
   std::string FWorkDir;
   std::string FBackupDir;
-  // What this call's deletions must know (the earlier build, whose step
-  // outputs land outside the work folder): every output path the engine
-  // named, and the packages the host handed in.
-  std::vector<std::string> FNamedOutputs;
-  TPackageFileList FHostFiles;
+  // What this call's deletions must know in the earlier build, whose step
+  // outputs land outside the work folder: every output path the engine
+  // named, and the files the host handed in. Empty in this build.
+  TFullPathSet FNamedOutputs;
+  TFullPathSet FHostFiles;
 };
 
 // Free functions of the engine.

@@ -221,7 +221,8 @@ TEST(EarlierDeletion, NamedOutputsGoHostFilesAndOthersStay) {
   f.Write("data/h.zip", "the host's");
   f.Write("data/other.zip", "unnamed");
   f.Write("task_temp/w.dat", "work");
-  engine.FHostFiles = {{"", {Sep("data/h.zip")}}};  // relative: the same file
+  // Relative: the same file all the same.
+  engine.FHostFiles = TFullPathSet(TPackageFileList{{"", {Sep("data/h.zip")}}});
   const TPackageFileList old = {
       {"", {zip, hostZip, f.Path("data/other.zip"), f.Path("task_temp/w.dat")}}};
   engine.DeleteStaleFiles(old, {});
