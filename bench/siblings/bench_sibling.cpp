@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "components/sibling_api.h"
+#include "support/double_formats.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -103,21 +104,6 @@ class Timed {
   return ok;
 }
 
-[[maybe_unused]] std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::string cur;
-  for (char c : text) {
-    if (c == '\r' || c == '\n') {
-      if (!cur.empty()) out.push_back(cur);
-      cur.clear();
-    } else {
-      cur += c;
-    }
-  }
-  if (!cur.empty()) out.push_back(cur);
-  return out;
-}
-
 [[maybe_unused]] std::string FileName(const std::string& path) {
   std::size_t i = path.size();
   while (i > 0 && path[i - 1] != '/' && (kSep == '/' || (path[i - 1] != '\\' && path[i - 1] != ':')))
@@ -184,7 +170,7 @@ DVB_EXPORT LibBool DV_STDCALL Decrypt(WindowHandle, const char*, const char*, co
 DVB_EXPORT LibBool DV_STDCALL Compress(WindowHandle, const char*, const char*,
                                        const char* listText, const char* tgt, char**) {
   Timed t;
-  const auto files = Lines(Text(listText));
+  const auto files = dvtest::fmt::ListLines(Text(listText));
   return !files.empty() && Concatenate(files, Text(tgt));
 }
 // "Unpacks" the archive as one file beside it, named after it.
@@ -237,7 +223,7 @@ DVB_EXPORT LibBool DV_STDCALL MessagePacket(WindowHandle, const char*, const cha
                                             const char*, const char* contentControl, char**) {
   Timed t;
   const std::string cc = Text(contentControl);
-  return Concatenate(Lines(Text(listText)), Text(tgt),
+  return Concatenate(dvtest::fmt::ListLines(Text(listText)), Text(tgt),
                      kHeadMagic + std::to_string(cc.size()) + "\n" + cc);
 }
 // The reply's files as one file in the unpack folder, its contentControl

@@ -100,22 +100,6 @@ std::string InFolder(const std::string& folder, const std::string& name) {
   return IsSep(folder.back()) ? folder + name : folder + kSep + name;
 }
 
-// Lines of a list text; the empty lines a careless caller leaves are skipped.
-std::vector<std::string> ListLines(const std::string& text) {
-  std::vector<std::string> out;
-  std::string cur;
-  for (char c : text) {
-    if (c == '\r' || c == '\n') {
-      if (!cur.empty()) out.push_back(cur);
-      cur.clear();
-    } else {
-      cur += c;
-    }
-  }
-  if (!cur.empty()) out.push_back(cur);
-  return out;
-}
-
 std::string JoinList(const std::vector<std::string>& lines) {
   std::string out;
   for (const auto& l : lines) out += l + "\r\n";
@@ -429,7 +413,7 @@ struct ListBuffer {
 
 [[maybe_unused]] bool ReadFiles(Ctx& c, const std::string& listText,
                                 std::vector<std::pair<std::string, std::string>>& files) {
-  for (const auto& p : ListLines(listText)) {
+  for (const auto& p : fmt::ListLines(listText)) {
     std::string data;
     if (!ReadFile(p, data)) return c.Fail("cannot read [" + p + "]");
     files.emplace_back(FileName(p), data);
@@ -581,7 +565,7 @@ DV_EXPORT LibBool DV_CALL Compress(Hwnd w, const char* cfg, const char* impl,
     return true;
   };
   auto copy = [&] {
-    const auto lines = ListLines(Text(listText));
+    const auto lines = fmt::ListLines(Text(listText));
     return lines.empty() ? c.Fail("nothing to copy") : CopyOne(c, lines[0], Text(tgt));
   };
   return Run(c, msg, work, copy);
@@ -708,7 +692,7 @@ DV_EXPORT LibBool DV_CALL MessagePacket(Hwnd w, const char* cfg, const char* imp
     return true;
   };
   auto copy = [&] {
-    const auto lines = ListLines(Text(listText));
+    const auto lines = fmt::ListLines(Text(listText));
     return lines.empty() ? c.Fail("nothing to copy") : CopyOne(c, lines[0], Text(tgt));
   };
   return Run(c, msg, work, copy);

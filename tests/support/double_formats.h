@@ -3,8 +3,8 @@
 // "<tag> <nameLen> <dataLen>\n<name><data>\n"), used raw for archives and
 // with hex-encoded file data for messages (a reply travels as text that ends
 // at its first zero byte, so a message holds none). Also the "%XX" escaping
-// of the call log and the steering file. Header-only: the doubles are built
-// without the project's libraries.
+// of the call log and the steering file, and the lines of a list text.
+// Header-only: the doubles are built without the project's libraries.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +25,22 @@ inline bool ReadWholeFile(const std::string& path, std::string& out) {
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
   std::fclose(f);
   return true;
+}
+
+// Lines of a list text; the empty lines a careless caller leaves are skipped.
+inline std::vector<std::string> ListLines(const std::string& text) {
+  std::vector<std::string> out;
+  std::string cur;
+  for (char c : text) {
+    if (c == '\r' || c == '\n') {
+      if (!cur.empty()) out.push_back(cur);
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  if (!cur.empty()) out.push_back(cur);
+  return out;
 }
 
 inline constexpr const char* kArchiveMagic = "DVARC1";
