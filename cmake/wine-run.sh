@@ -4,9 +4,7 @@
 # page 936 as on the Chinese Windows the component serves.
 . "$(dirname "$0")/../scripts/wine-env.sh"
 dv_wine_env "$1" "$2"; shift 2
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  dv_wine wineboot -i >/dev/null 2>&1 </dev/null
-fi
+dv_wine_boot
 # The program's output goes through files: Wine's background services, when
 # this run starts them, inherit its output and would hold a pipe open for as
 # long as the wine server lives, so that CTest would wait for ever.

@@ -4,7 +4,8 @@
 #   dv_can_run_32bit     true when this machine runs 32-bit programs
 #   dv_wine_env ARCH DIR Wine for ARCH (win32 or win64) with its prefix DIR
 #   dv_wine ...          runs a Windows program with that Wine
-#   dv_wine_start        boots the prefix if new and starts a persistent server
+#   dv_wine_boot         makes the prefix if it is new
+#   dv_wine_start        that, then starts a persistent server
 #   dv_wine_stop         stops that server
 
 # Some kernels run no 32-bit programs at all, and Debian's 32-bit Wine loader
@@ -37,11 +38,17 @@ dv_wine_env() {
 
 dv_wine() { "$WINELOADER" "$@"; }
 
-dv_wine_start() {
+# Makes the prefix when it is new; its registry is on disk once the server
+# that made it is gone.
+dv_wine_boot() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     dv_wine wineboot -i >/dev/null 2>&1 </dev/null
-    "$WINESERVER" -w  # the new prefix's registry is on disk once the server is gone
+    "$WINESERVER" -w
   fi
+}
+
+dv_wine_start() {
+  dv_wine_boot
   # One server and one set of Wine's services for many programs, instead of
   # a start-up per program. Redirected: it would hold the caller's pipe open.
   "$WINESERVER" -p </dev/null >/dev/null 2>&1 || true
