@@ -6,11 +6,11 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <random>
 #include <string>
 
 #include "engine/task_process.h"
 #include "platform/platform.h"
+#include "unit/engine/engine_fixture.h"
 #include "unit/engine/stepping_clock.h"
 
 namespace dv {
@@ -54,18 +54,10 @@ TStep BackupStep(TStepKind kind, const std::string& dir, const std::string& key)
 
 class Backup : public ::testing::Test {
  protected:
+  // Relative backup folders resolve against the current directory, which a
+  // call sets to the component's folder.
   void SetUp() override {
-    std::random_device rd;
-    root_ = (std::filesystem::temp_directory_path() /
-             ("dv_backup_" + std::to_string(rd()) + std::to_string(rd())))
-                .string() +
-            kSep;
     std::filesystem::create_directories(root_ + "work");
-    // Relative backup folders resolve against the current directory, which
-    // a call sets to the component's folder.
-    savedDir_ = plat::CurrentDir();
-    ASSERT_TRUE(plat::SetCurrentDir(root_));
-    plat::SetModuleFileNameForTesting(root_ + "Dorvelk.dll");
     task_ = std::make_unique<TTaskProcess>(root_ + "missing.xml", "", "");
     task_->FWorkDir = root_ + "work" + kSep;
     task_->FBackupDir = root_ + "task_backup" + kSep;
@@ -74,10 +66,6 @@ class Backup : public ::testing::Test {
   void TearDown() override {
     task_.reset();
     plat::SetClockForTesting(nullptr);
-    plat::SetModuleFileNameForTesting("");
-    plat::SetCurrentDir(savedDir_);
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
   }
   std::string WorkFile(const std::string& name, const std::string& data) {
     const std::string path = task_->FWorkDir + name;
@@ -88,7 +76,8 @@ class Backup : public ::testing::Test {
     return task_->FBackupDir + day + kSep + step + kSep;
   }
 
-  std::string root_, savedDir_;
+  testing::ComponentFolder folder_;
+  const std::string root_ = folder_.Dir();
   std::unique_ptr<TTaskProcess> task_;
 };
 

@@ -5,7 +5,6 @@
 
 #include <csignal>
 #include <filesystem>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -17,6 +16,7 @@
 #include "common/params.h"
 #include "engine/call_frame.h"
 #include "platform/platform.h"
+#include "unit/engine/engine_fixture.h"
 
 namespace dv {
 namespace {
@@ -43,23 +43,11 @@ void RaiseFault() {
 
 class CallFrame : public ::testing::Test {
  protected:
+  // The host's current directory lies elsewhere than the component's folder.
   void SetUp() override {
-    std::random_device rd;
-    root_ = (std::filesystem::temp_directory_path() /
-             ("dv_frame_" + std::to_string(rd()) + std::to_string(rd())))
-                .string() +
-            kSep;
     std::filesystem::create_directories(root_ + "host");
-    savedDir_ = plat::CurrentDir();
-    plat::SetModuleFileNameForTesting(root_ + "Dorvelk.dll");
     ASSERT_TRUE(plat::SetCurrentDir(root_ + "host"));
     hostDir_ = plat::CurrentDir();
-  }
-  void TearDown() override {
-    plat::SetModuleFileNameForTesting("");
-    plat::SetCurrentDir(savedDir_);
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
   }
 
   // Runs op as an export of kind k with the host's message "host=1" and a
@@ -73,7 +61,9 @@ class CallFrame : public ::testing::Test {
     return r;
   }
 
-  std::string root_, savedDir_, hostDir_;
+  testing::ComponentFolder folder_;
+  const std::string root_ = folder_.Dir();
+  std::string hostDir_;
   HostBuffer msg_{"host=1"}, result_{"HOSTBUF"};
   char* msgPtr_ = nullptr;
 };

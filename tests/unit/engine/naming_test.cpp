@@ -3,15 +3,14 @@
 // work folder.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <memory>
-#include <random>
 #include <string>
 
 #include "common/files.h"
 #include "common/path.h"
 #include "engine/task_process.h"
 #include "platform/platform.h"
+#include "unit/engine/engine_fixture.h"
 #include "unit/engine/stepping_clock.h"
 
 namespace dv {
@@ -32,22 +31,12 @@ std::string Native(std::string s) {
 class Naming : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device rd;
-    root_ = (std::filesystem::temp_directory_path() /
-             ("dv_naming_" + std::to_string(rd()) + std::to_string(rd())))
-                .string() +
-            kSep;
-    std::filesystem::create_directories(root_);
-    plat::SetModuleFileNameForTesting(root_ + "Dorvelk.dll");
     task_ = std::make_unique<TTaskProcess>(root_ + "missing.xml", "", "");
     task_->FWorkDir = root_ + "work" + kSep;
   }
   void TearDown() override {
     task_.reset();
     plat::SetClockForTesting(nullptr);
-    plat::SetModuleFileNameForTesting("");
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
   }
   const std::string& Work() const { return task_->FWorkDir; }
 
@@ -65,7 +54,8 @@ class Naming : public ::testing::Test {
         << what << " -> " << result;
   }
 
-  std::string root_;
+  testing::ComponentFolder folder_;
+  const std::string root_ = folder_.Dir();
   std::unique_ptr<TTaskProcess> task_;
 };
 

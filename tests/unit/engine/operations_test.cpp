@@ -7,12 +7,12 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "engine/task_process.h"
 #include "platform/platform.h"
+#include "unit/engine/engine_fixture.h"
 
 namespace dv {
 namespace {
@@ -35,23 +35,7 @@ bool Exists(const std::string& path) {
 class Operations : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device rd;
-    root_ = (std::filesystem::temp_directory_path() /
-             ("dv_ops_" + std::to_string(rd()) + std::to_string(rd())))
-                .string() +
-            kSep;
-    std::filesystem::create_directories(root_);
-    savedDir_ = plat::CurrentDir();
-    ASSERT_TRUE(plat::SetCurrentDir(root_));
-    plat::SetModuleFileNameForTesting(root_ + "Dorvelk.dll");
     task_ = std::make_unique<TTaskProcess>(root_ + "missing.xml", "", "");
-  }
-  void TearDown() override {
-    task_.reset();
-    plat::SetModuleFileNameForTesting("");
-    plat::SetCurrentDir(savedDir_);
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
   }
   std::string P(const std::string& rel) const {
     std::string s = root_ + rel;
@@ -59,7 +43,8 @@ class Operations : public ::testing::Test {
     return s;
   }
 
-  std::string root_, savedDir_;
+  testing::ComponentFolder folder_;
+  const std::string root_ = folder_.Dir();
   std::unique_ptr<TTaskProcess> task_;
 };
 

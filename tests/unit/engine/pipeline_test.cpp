@@ -5,13 +5,13 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "common/path.h"
 #include "engine/task_process.h"
 #include "platform/platform.h"
+#include "unit/engine/engine_fixture.h"
 
 namespace dv {
 namespace {
@@ -49,26 +49,11 @@ struct Call {
 class Pipeline : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device rd;
-    root_ = (std::filesystem::temp_directory_path() /
-             ("dv_pipeline_" + std::to_string(rd()) + std::to_string(rd())))
-                .string() +
-            kSep;
     std::filesystem::create_directories(root_ + "work");
     std::filesystem::create_directories(root_ + "host");
-    savedDir_ = plat::CurrentDir();
-    ASSERT_TRUE(plat::SetCurrentDir(root_));
-    plat::SetModuleFileNameForTesting(root_ + "Dorvelk.dll");
     task_ = std::make_unique<TTaskProcess>(root_ + "missing.xml", "", "");
     task_->FWorkDir = root_ + "work" + kSep;
     for (TStep& s : task_->FTask.Steps) s.Configured = false;
-  }
-  void TearDown() override {
-    task_.reset();
-    plat::SetModuleFileNameForTesting("");
-    plat::SetCurrentDir(savedDir_);
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
   }
 
   std::string Work(const std::string& name) const { return task_->FWorkDir + name; }
@@ -103,7 +88,8 @@ class Pipeline : public ::testing::Test {
   }
   bool IsConfigured(K k) const { return task_->FTask.Steps[KindIndex(k)].Configured; }
 
-  std::string root_, savedDir_;
+  testing::ComponentFolder folder_;
+  const std::string root_ = folder_.Dir();
   std::unique_ptr<TTaskProcess> task_;
   std::vector<Call> calls_;
 };
