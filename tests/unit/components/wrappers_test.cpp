@@ -9,6 +9,7 @@
 
 #include "common/params.h"
 #include "common/variant.h"
+#include "support/fpu_state.h"
 #include "unit/components/wrapper_cases.h"
 
 namespace {
@@ -111,16 +112,26 @@ TEST(WrapperOps, LibraryResultAndMessage) {
 }
 
 // A processor fault or an exception inside the library never reaches the
-// caller: false, the call-failure text, and the process goes on (the next
-// call works).
+// caller: false, the call-failure text, the host's floating-point state as it
+// was, and the process goes on (the next call works).
 TEST(WrapperOps, FaultsAndExceptionsBecomeCallFailures) {
-  for (const char* mode : {"fault", "fault-div", "fault-ill", "fault-bus", "recurse", "throw"}) {
+  for (const char* mode :
+       {"fault", "fault-div", "fault-ill", "fault-bus", "fault-fpu", "recurse", "throw"}) {
     for (const OpCase& op : Ops()) {
       SCOPED_TRACE(std::string(mode) + " / " + op.exportName);
       Sandbox sb;
       sb.SetMode(op.lib, op.exportName, mode);
       std::string msg = "A=1;B=2";
+#if DV_TEST_X87
+      {
+        using namespace dvtest::fpu;
+        HostControls host(kHostCw, kHostMxcsr);
+        EXPECT_FALSE(op.call(sb, msg));
+        EXPECT_EQ(Deviation(kHostCw, kHostMxcsr), "");
+      }
+#else
       EXPECT_FALSE(op.call(sb, msg));
+#endif
       EXPECT_EQ(msg, Msg("A=1;B=2", op.callText));
       EXPECT_EQ(sb.CallsOf(op.exportName).size(), 1u);  // it was called
 
