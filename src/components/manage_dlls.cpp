@@ -114,6 +114,7 @@ bool RunOperation(const FailureTexts& texts, bool bound, std::string& msg, Invok
     }
   } catch (...) {
     // Out of memory for a buffer, or an exception while reading back.
+    plat::PassThreadExit();
   }
   SetCallFailure(msg, texts);
   return false;

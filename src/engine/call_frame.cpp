@@ -55,6 +55,7 @@ bool Shielded(F&& f) {
     try {
       f();
     } catch (...) {
+      plat::PassThreadExit();
       thrown = true;
     }
   });
@@ -114,6 +115,7 @@ int32_t RunExportCall(const CallArgs& Args, const CallOperation& Op) {
                                 connect ? std::string() : HostText(Args.TaskParam));
       result = Op(*engine, HostText(Args.Input), resultText, msg);
     } catch (...) {
+      plat::PassThreadExit();
       thrown = true;
     }
   });

@@ -193,12 +193,21 @@ std::string LibraryFileName(const char* baseName);
 // normally; the thread can make further guarded calls either way. Windows: a
 // frame-based structured-exception handler around the call. POSIX: signal
 // handlers on an alternate signal stack and sigsetjmp/siglongjmp, scoped to
-// the call, the previous handlers restored.
+// the call, the previous handlers restored; a fault signal that is not the
+// calling thread's own fault goes to the disposition in force before the
+// call, the floating-point environment after a fault or exception is the
+// one at entry, and a thread's end passes through.
 bool GuardedCall(void (*fn)(void*), void* ctx);
 
 template <class F>
 bool Guarded(F&& f) {
   return GuardedCall([](void* c) { (*static_cast<F*>(c))(); }, &f);
 }
+
+// Called first in a catch (...) that a library call can reach: rethrows
+// when what is in flight is the thread's own end (POSIX: pthread_exit or
+// cancellation, which must unwind to the thread's start or the process
+// aborts); returns otherwise.
+void PassThreadExit();
 
 }  // namespace dv::plat

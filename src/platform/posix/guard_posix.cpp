@@ -1,18 +1,25 @@
 // Guarded calls on POSIX: a processor fault inside the call becomes a false
-// result. The fault signals are caught only while a guarded call runs, and
-// the handlers that were installed before come back afterwards, so that a
-// host's (or a sanitizer's) own handling stays in force outside our calls.
+// result. The fault signals are caught only while guarded calls run, and
+// the handlers that were installed before come back when the last one ends,
+// so that a host's (or a sanitizer's) own handling stays in force outside
+// our calls. A fault signal that is not a guarded thread's own fault (sent
+// with kill, sigqueue or tgkill, or a fault on a thread without a guarded
+// call) is handed to what was in force before.
 //
 // A library that recurses without end faults on its exhausted stack; the
 // handler then needs a stack of its own, so the call runs with an alternate
 // signal stack when the thread has none in force.
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cfenv>
 #include <csetjmp>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <cxxabi.h>
+#include <mutex>
 
 #include "platform/platform.h"
 
@@ -24,11 +31,15 @@ namespace {
 constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP};
 constexpr int kSignalCount = sizeof kFaultSignals / sizeof kFaultSignals[0];
 
-// The innermost guarded call of this thread, if any.
-thread_local sigjmp_buf* tJump = nullptr;
-// The handlers that were in force before the outermost guarded call; a fault
-// on a thread without a guarded call is handed to them.
+// The innermost guarded call of this thread, if any. Static TLS: Dorvelk.so
+// is loaded with dlopen, where other TLS is allocated (with malloc) on a
+// thread's first access, which may be in the handler.
+thread_local sigjmp_buf* tJump __attribute__((tls_model("initial-exec"))) = nullptr;
+// The dispositions in force before the first of the guarded calls running
+// now (on any thread); what is not a call's own fault is handed to them.
 struct sigaction gOuter[kSignalCount];
+std::mutex gHandlersLock;
+int gCallsRunning = 0;  // under gHandlersLock
 
 int IndexOf(int sig) {
   for (int i = 0; i < kSignalCount; ++i)
@@ -36,46 +47,76 @@ int IndexOf(int sig) {
   return -1;
 }
 
-void OnFault(int sig, siginfo_t* info, void* uctx) {
-  if (tJump) siglongjmp(*tJump, sig);
-  // Not ours: behave as the previous handler would.
+// What the kernel would have done with the signal under the disposition in
+// force before the calls.
+void Forward(int sig, siginfo_t* info, void* uctx, bool sent) {
   const int i = IndexOf(sig);
   if (i < 0) return;
-  const struct sigaction& prev = gOuter[i];
-  if (prev.sa_flags & SA_SIGINFO) {
-    if (prev.sa_sigaction) prev.sa_sigaction(sig, info, uctx);
+  const struct sigaction prev = gOuter[i];
+  const bool withInfo = prev.sa_flags & SA_SIGINFO;
+  if (!withInfo && prev.sa_handler == SIG_IGN && sent) return;
+  if (!withInfo && (prev.sa_handler == SIG_DFL || prev.sa_handler == SIG_IGN)) {
+    // The default action (a fault the kernel kills for even when ignored):
+    // raised again, it is taken as soon as this handler returns.
+    struct sigaction dfl;
+    std::memset(&dfl, 0, sizeof dfl);
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    sigaction(sig, &dfl, nullptr);
+    raise(sig);
     return;
   }
-  if (prev.sa_handler != SIG_DFL && prev.sa_handler != SIG_IGN) {
+  // The handler runs with its own mask, and once only when it asked so.
+  sigset_t mask = prev.sa_mask, entry;
+  if (!(prev.sa_flags & SA_NODEFER)) sigaddset(&mask, sig);
+  pthread_sigmask(SIG_BLOCK, &mask, &entry);
+  if (prev.sa_flags & SA_NODEFER) {
+    sigset_t self;
+    sigemptyset(&self);
+    sigaddset(&self, sig);
+    pthread_sigmask(SIG_UNBLOCK, &self, nullptr);
+  }
+  if (prev.sa_flags & SA_RESETHAND) {
+    std::memset(&gOuter[i], 0, sizeof gOuter[i]);
+    gOuter[i].sa_handler = SIG_DFL;
+  }
+  if (withInfo) {
+    prev.sa_sigaction(sig, info, uctx);
+  } else {
     prev.sa_handler(sig);
-    return;
   }
-  // Default action: let the fault happen again without us.
-  signal(sig, SIG_DFL);
+  pthread_sigmask(SIG_SETMASK, &entry, nullptr);
 }
 
+void OnFault(int sig, siginfo_t* info, void* uctx) {
+  // A signal someone sent (si_code SI_USER, SI_QUEUE, SI_TKILL, ...) is
+  // never the call's fault, not even when this thread sent it.
+  const bool sent = !info || info->si_code <= 0;
+  if (tJump && !sent) siglongjmp(*tJump, sig);
+  Forward(sig, info, uctx, sent);
+}
+
+// Our handlers while any guarded call runs; the first call installs them,
+// the last one puts back what was there.
 class ScopedHandlers {
  public:
   ScopedHandlers() {
+    std::lock_guard<std::mutex> lock(gHandlersLock);
+    if (gCallsRunning++ > 0) return;
     struct sigaction sa;
     std::memset(&sa, 0, sizeof sa);
     sa.sa_sigaction = &OnFault;
     sa.sa_flags = SA_SIGINFO | SA_ONSTACK;  // an alternate stack, when there is one
     sigemptyset(&sa.sa_mask);
-    for (int i = 0; i < kSignalCount; ++i) {
-      sigaction(kFaultSignals[i], &sa, &saved_[i]);
-      const bool mine = (saved_[i].sa_flags & SA_SIGINFO) && saved_[i].sa_sigaction == &OnFault;
-      if (!mine) gOuter[i] = saved_[i];  // not when nested in a guarded call
-    }
+    for (int i = 0; i < kSignalCount; ++i) sigaction(kFaultSignals[i], &sa, &gOuter[i]);
   }
   ~ScopedHandlers() {
-    for (int i = 0; i < kSignalCount; ++i) sigaction(kFaultSignals[i], &saved_[i], nullptr);
+    std::lock_guard<std::mutex> lock(gHandlersLock);
+    if (--gCallsRunning > 0) return;
+    for (int i = 0; i < kSignalCount; ++i) sigaction(kFaultSignals[i], &gOuter[i], nullptr);
   }
   ScopedHandlers(const ScopedHandlers&) = delete;
   ScopedHandlers& operator=(const ScopedHandlers&) = delete;
-
- private:
-  struct sigaction saved_[kSignalCount];
 };
 
 // An alternate signal stack for the duration of the call, when the thread
@@ -126,27 +167,50 @@ class ScopedAltStack {
   bool installed_ = false;
 };
 
+// The floating-point environment as at the call's entry. The x87 register
+// stack is emptied first: the environment does not carry it.
+void RestoreFloatingPoint(const std::fenv_t& entry) {
+#if defined(__i386__) || defined(__x86_64__)
+  asm volatile("fninit");
+#endif
+  std::fesetenv(&entry);
+}
+
 // Kept apart from GuardedCall so that nothing of the caller lives in the
 // frame that sigsetjmp returns into twice.
 bool RunWithJump(void (*fn)(void*), void* ctx) {
   sigjmp_buf jump;
   sigjmp_buf* const outer = tJump;
+  std::fenv_t entry;
+  std::fegetenv(&entry);
   volatile bool ok = true;
   if (sigsetjmp(jump, 1) == 0) {
     tJump = &jump;
     try {
       fn(ctx);
     } catch (...) {
+      tJump = outer;
+      PassThreadExit();
       ok = false;
     }
   } else {
     ok = false;  // came back from a fault
   }
   tJump = outer;
+  if (!ok) RestoreFloatingPoint(entry);
   return ok;
 }
 
 }  // namespace
+
+void PassThreadExit() {
+  try {
+    throw;
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+  }
+}
 
 bool GuardedCall(void (*fn)(void*), void* ctx) {
   if (!fn) return false;

@@ -10,6 +10,9 @@ namespace dv::plat {
 
 void AnsiUpperBuff(char* buf, uint32_t len) { CharUpperBuffA(buf, len); }
 
+// A thread's end on Windows does not unwind as a C++ exception.
+void PassThreadExit() {}
+
 std::string NewGuidText() {
   GUID id{};
   CoCreateGuid(&id);  // not examined: a failure still gives a text

@@ -11,7 +11,12 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <pthread.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #endif
 
@@ -44,6 +49,22 @@ DV_UNCHECKED int Recurse(int depth) {  // until the stack runs out
   return (gDeeper ? Recurse(depth + 1) : 0) + frame[(depth + 1) % sizeof frame];
 }
 void Overflow() { Recurse(0); }
+#if !defined(_WIN32)
+// A shared mapping of a file cut short under it: touching it is a bus error.
+volatile char* TruncatedPage() {
+  static std::FILE* const file = std::tmpfile();
+  const int fd = file ? fileno(file) : -1;
+  void* p = fd >= 0 && ftruncate(fd, 4096) == 0
+                ? mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0)
+                : MAP_FAILED;
+  if (p == MAP_FAILED || ftruncate(fd, 0) != 0) return nullptr;
+  return static_cast<volatile char*>(p);
+}
+DV_UNCHECKED void BusError() {
+  static volatile char* const page = TruncatedPage();
+  (void)*page;
+}
+#endif
 #if DV_TEST_X87
 DV_UNCHECKED void FpuMidWork() {
   dvtest::fpu::LeaveMidWork();
@@ -75,7 +96,7 @@ const Case kCases[] = {
     {"continuable structured exception", [] { RaiseException(0x0EEDFADE, 0, 0, nullptr); },
      false},
 #else
-    {"bus error signal", [] { raise(SIGBUS); }, false},
+    {"bus error", &BusError, false},
 #endif
 };
 
