@@ -102,6 +102,19 @@ int32_t RunExportCall(const CallArgs& Args, const CallOperation& Op) {
 
   int32_t result = -1;
   TTaskProcess* engine = nullptr;
+  // Put back on the way out, also when the thread ends inside the call.
+  struct Restore {
+    TTaskProcess*& engine;
+    const std::string& savedDir;
+    WindowHandle savedHandle;
+    ~Restore() {
+      Shielded([&] { delete engine; });
+      if constexpr (kEarlierBuild) SetApplicationWindowHandle(savedHandle);
+      Shielded([&] {
+        if (!savedDir.empty()) plat::SetCurrentDir(savedDir);
+      });
+    }
+  } restore{engine, savedDir, savedHandle};
   std::string hostMsg, msg, hostTarget, resultText;
   bool thrown = false;
   const bool returned = plat::Guarded([&] {
@@ -128,12 +141,6 @@ int32_t RunExportCall(const CallArgs& Args, const CallOperation& Op) {
       resultText = hostTarget;  // empty but for Export
     }
     CopyBack(Args, msg, resultText);
-  });
-
-  Shielded([&] { delete engine; });
-  if constexpr (kEarlierBuild) SetApplicationWindowHandle(savedHandle);
-  Shielded([&] {
-    if (!savedDir.empty()) plat::SetCurrentDir(savedDir);
   });
   return result;
 }

@@ -31,6 +31,7 @@
 #else
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #define DV_EXPORT extern "C" __attribute__((visibility("default")))
@@ -339,6 +340,9 @@ LibBool Run(Ctx& c, char** msg, Work work, Copy copy) {
   if (m.rfind("fault", 0) == 0) Fault(m);
   if (m == "throw") Throw();
   if (m == "recurse") Recurse(0);
+#if !defined(_WIN32)
+  if (m == "exit-thread") pthread_exit(nullptr);
+#endif
 
   std::string out = entryMsg;
   bool ok;

@@ -18,6 +18,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #endif
 
 namespace {
@@ -168,10 +169,49 @@ TEST(GuardedCall, ExceptionChainIsRestored) {
   EXPECT_EQ(ExceptionChain(), before);
 }
 #else
-void Marker(int) {}
+volatile sig_atomic_t gMarks = 0, gCode = 0, gMasked = 0;
+void Marker(int) { gMarks = gMarks + 1; }
+// A host's handler with flags of its own: what it was given, and its mask.
+void InfoMarker(int, siginfo_t* info, void*) {
+  gMarks = gMarks + 1;
+  gCode = info->si_code;
+  sigset_t now;
+  pthread_sigmask(SIG_BLOCK, nullptr, &now);
+  gMasked = sigismember(&now, SIGUSR2);
+}
+
+// A thread that ends inside a guarded call: what it finds once the call's
+// frames are gone (no alternate stack, as before; the host's handler).
+struct ThreadEnd {
+  const char* what;
+  void (*end)();
+  bool returned = false, restored = false;
+};
+struct EndProbe {
+  ThreadEnd& t;
+  stack_t own;  // a sanitizer's, put back after
+  ~EndProbe() {
+    stack_t now;
+    struct sigaction sa;
+    t.restored = sigaltstack(nullptr, &now) == 0 && (now.ss_flags & SS_DISABLE) &&
+                 sigaction(SIGSEGV, nullptr, &sa) == 0 && sa.sa_handler == &Marker;
+    sigaltstack(&own, nullptr);
+  }
+};
+void* EndInsideACall(void* arg) {
+  ThreadEnd& t = *static_cast<ThreadEnd*>(arg);
+  EndProbe probe{t, {}};
+  stack_t off{};
+  off.ss_flags = SS_DISABLE;
+  sigaltstack(&off, &probe.own);
+  (void)Guarded([&] { t.end(); });
+  t.returned = true;
+  return nullptr;
+}
 
 // The fault handlers are ours only for the duration of the call: those in
-// force before come back, also after a fault.
+// force before come back, also after a fault and when the thread ends inside
+// the call.
 TEST(GuardedCall, PreviousSignalHandlersAreRestored) {
   const int signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP};
   constexpr int kCount = sizeof signals / sizeof signals[0];
@@ -179,6 +219,13 @@ TEST(GuardedCall, PreviousSignalHandlersAreRestored) {
   std::memset(&mine, 0, sizeof mine);
   mine.sa_handler = &Marker;
   for (int i = 0; i < kCount; ++i) sigaction(signals[i], &mine, &saved[i]);
+  auto expectMine = [&] {
+    for (int sig : signals) {
+      struct sigaction now;
+      sigaction(sig, nullptr, &now);
+      EXPECT_EQ(now.sa_handler, &Marker) << sig;
+    }
+  };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.what);
     struct sigaction during;
@@ -188,13 +235,102 @@ TEST(GuardedCall, PreviousSignalHandlersAreRestored) {
               }),
               c.expected);
     EXPECT_NE(during.sa_handler, &Marker);
-    for (int sig : signals) {
-      struct sigaction now;
-      sigaction(sig, nullptr, &now);
-      EXPECT_EQ(now.sa_handler, &Marker) << sig;
-    }
+    expectMine();
+  }
+  // Only that thread ends; the process goes on.
+  ThreadEnd ends[] = {
+      {"pthread_exit", [] { pthread_exit(nullptr); }},
+      {"cancellation",
+       [] {
+         pthread_cancel(pthread_self());
+         pthread_testcancel();
+       }},
+  };
+  for (ThreadEnd& t : ends) {
+    SCOPED_TRACE(t.what);
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(&thread, nullptr, &EndInsideACall, &t), 0);
+    pthread_join(thread, nullptr);
+    EXPECT_FALSE(t.returned);
+    EXPECT_TRUE(t.restored);
+    expectMine();
   }
   for (int i = 0; i < kCount; ++i) sigaction(signals[i], &saved[i], nullptr);
+}
+
+// A fault signal that is not the calling thread's own fault (sent to it, or
+// a fault on a thread without a guarded call) is the host's to handle: its
+// disposition as it was before the call, with its flags; the call goes on.
+TEST(GuardedCall, SignalsNotTheCallsOwnGoToTheHost) {
+  struct Sender {
+    const char* what;
+    int sig, code;
+    void (*send)(int sig);
+  };
+  const Sender senders[] = {
+      {"kill, SIGSEGV", SIGSEGV, SI_USER, [](int s) { kill(getpid(), s); }},
+      {"sigqueue, SIGBUS", SIGBUS, SI_QUEUE, [](int s) { sigqueue(getpid(), s, sigval{}); }},
+      {"tgkill to itself, SIGFPE", SIGFPE, SI_TKILL, [](int s) { pthread_kill(pthread_self(), s); }},
+      {"raise, SIGILL", SIGILL, SI_TKILL, [](int s) { raise(s); }},
+      {"tgkill to itself, SIGTRAP", SIGTRAP, SI_TKILL, [](int s) { pthread_kill(pthread_self(), s); }},
+      {"a breakpoint on a thread without a guarded call", SIGTRAP, SI_KERNEL,
+       [](int) { std::thread(&Breakpoint).join(); }},
+  };
+  struct Host {
+    const char* what;
+    unsigned flags;  // SA_SIGINFO: InfoMarker; every handler masks SIGUSR2
+    void (*handler)(int);
+    int marks;
+    bool forFaults;  // an ignored fault kills, as without a guard
+  };
+  const Host hosts[] = {
+      {"a handler", 0, &Marker, 1, true},
+      {"a handler with SA_SIGINFO and a mask", SA_SIGINFO, nullptr, 1, true},
+      {"a handler run once", SA_SIGINFO | SA_RESETHAND, nullptr, 1, true},
+      {"ignored", 0, SIG_IGN, 0, false},
+  };
+  for (const Host& h : hosts) {
+    for (const Sender& s : senders) {
+      if (s.code > 0 && !h.forFaults) continue;
+      SCOPED_TRACE(std::string(h.what) + " / " + s.what);
+      struct sigaction host, saved;
+      std::memset(&host, 0, sizeof host);
+      host.sa_flags = static_cast<int>(h.flags);
+      if (h.flags & SA_SIGINFO) {
+        host.sa_sigaction = &InfoMarker;
+      } else {
+        host.sa_handler = h.handler;
+      }
+      sigemptyset(&host.sa_mask);
+      sigaddset(&host.sa_mask, SIGUSR2);
+      sigaction(s.sig, &host, &saved);
+      gMarks = 0;
+      gCode = 0;
+      gMasked = 0;
+      EXPECT_TRUE(Guarded([&] { s.send(s.sig); }));
+      EXPECT_EQ(gMarks, h.marks);
+      if (h.flags & SA_SIGINFO) {
+        EXPECT_EQ(gCode, s.code);
+        EXPECT_EQ(gMasked, 1);
+      }
+      struct sigaction after;
+      sigaction(s.sig, nullptr, &after);
+      EXPECT_EQ(after.sa_handler, (h.flags & SA_RESETHAND) ? SIG_DFL : host.sa_handler);
+      sigaction(s.sig, &saved, nullptr);
+    }
+  }
+  // The default action: the process dies of the signal, as it would have.
+  for (const Sender& s : senders) {
+    if (s.sig != SIGTRAP) continue;
+    SCOPED_TRACE(s.what);
+    EXPECT_EXIT(
+        {
+          signal(SIGTRAP, SIG_DFL);
+          (void)Guarded([&] { s.send(s.sig); });
+          std::exit(0);
+        },
+        ::testing::KilledBySignal(SIGTRAP), "");
+  }
 }
 #endif
 

@@ -3,6 +3,10 @@
 // and exceptions, the message buffer, the argument lists.
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <pthread.h>
+#endif
+
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -141,6 +145,37 @@ TEST(WrapperOps, FaultsAndExceptionsBecomeCallFailures) {
       EXPECT_EQ(msg, "C=3");
     }
   }
+#if !defined(_WIN32)
+  // A library that ends its thread: only that thread ends.
+  for (const OpCase& op : Ops()) {
+    SCOPED_TRACE(std::string("exit-thread / ") + op.exportName);
+    Sandbox sb;
+    sb.SetMode(op.lib, op.exportName, "exit-thread");
+    struct Call {
+      const OpCase& op;
+      const Sandbox& sb;
+      bool returned;
+    } call{op, sb, false};
+    pthread_t thread;
+    ASSERT_EQ(pthread_create(
+                  &thread, nullptr,
+                  [](void* p) -> void* {
+                    Call& c = *static_cast<Call*>(p);
+                    std::string msg = "A=1";
+                    c.op.call(c.sb, msg);
+                    c.returned = true;
+                    return nullptr;
+                  },
+                  &call),
+              0);
+    pthread_join(thread, nullptr);
+    EXPECT_FALSE(call.returned);
+    EXPECT_EQ(sb.CallsOf(op.exportName).size(), 1u);
+    sb.SetMode(op.lib, op.exportName, "true");
+    std::string msg = "C=3";
+    EXPECT_TRUE(op.call(sb, msg));
+  }
+#endif
 }
 
 #if defined(__GNUC__)

@@ -10,6 +10,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#else
+#include <pthread.h>
 #endif
 
 #include "common/params.h"
@@ -187,6 +189,30 @@ TEST_F(CallFrame, ExceptionsAndFaultsBecomeAnInternalFailure) {
     EXPECT_EQ(GetParamValue(msg_.Text(), "half"), "");
     EXPECT_EQ(result_.Text(), c.expectResult);
   }
+#if !defined(_WIN32)
+  // The thread ending inside the call passes the frame, which still puts
+  // back the host's current directory.
+  struct Ending {
+    CallArgs args;
+    bool returned;
+  } ending{{ExportKind::Connect, nullptr, "cfg.xml", "", "", "input", nullptr, &msgPtr_}, false};
+  msgPtr_ = msg_.bytes.data();
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(
+                &thread, nullptr,
+                [](void* p) -> void* {
+                  Ending& e = *static_cast<Ending*>(p);
+                  RunExportCall(e.args, [](TTaskProcess&, const std::string&, std::string&,
+                                           std::string&) -> int32_t { pthread_exit(nullptr); });
+                  e.returned = true;
+                  return nullptr;
+                },
+                &ending),
+            0);
+  pthread_join(thread, nullptr);
+  EXPECT_FALSE(ending.returned);
+  EXPECT_EQ(plat::CurrentDir(), hostDir_);
+#endif
 }
 
 }  // namespace
