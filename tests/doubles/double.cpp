@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/double_formats.h"
+#include "support/fpu_state.h"
 
 // The "no-exports" variant: a loadable library without any of the exports.
 #if defined(DV_LIB_NONE)
@@ -355,6 +356,10 @@ DV_NOINLINE void Fault(const std::string& mode, const std::string& exportName) {
     (void)r;
   } else if (mode == "fault-ill") {
     asm volatile("ud2");  // an illegal instruction
+  } else if (mode == "fault-fpu") {
+#if DV_TEST_X87
+    dvtest::fpu::LeaveMidWork();  // then the null write
+#endif
   } else if (mode == "fault-bus") {
 #if defined(_WIN32)
     void* page = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READONLY);

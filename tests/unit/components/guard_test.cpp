@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "support/fpu_state.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -44,6 +45,12 @@ DV_UNCHECKED int Recurse(int depth) {  // until the stack runs out
   return (gDeeper ? Recurse(depth + 1) : 0) + frame[(depth + 1) % sizeof frame];
 }
 void Overflow() { Recurse(0); }
+#if DV_TEST_X87
+DV_UNCHECKED void FpuMidWork() {
+  dvtest::fpu::LeaveMidWork();
+  NullWrite();
+}
+#endif
 void Throw() { throw std::runtime_error("thrown"); }
 void Return() {}
 
@@ -60,6 +67,9 @@ const Case kCases[] = {
     {"breakpoint", &Breakpoint, false},
     {"stack overflow", &Overflow, false},
     {"C++ exception", &Throw, false},
+#if DV_TEST_X87
+    {"floating-point unit left mid-work", &FpuMidWork, false},
+#endif
 #if defined(_WIN32)
     {"non-continuable structured exception",
      [] { RaiseException(0xE06D7363, EXCEPTION_NONCONTINUABLE, 0, nullptr); }, false},
@@ -70,10 +80,16 @@ const Case kCases[] = {
 #endif
 };
 
+// The host's floating-point state comes back as it was, whatever the call
+// left in the unit.
 TEST(GuardedCall, CatchesFaultsAndExceptions) {
   for (int round = 0; round < 3; ++round) {  // and keeps doing so
     for (const Case& c : kCases) {
       SCOPED_TRACE(c.what);
+#if DV_TEST_X87
+      using namespace dvtest::fpu;
+      HostControls host(kHostCw, kHostMxcsr);
+#endif
       int after = 0;
       EXPECT_EQ(Guarded([&] {
                   c.fn();
@@ -81,6 +97,9 @@ TEST(GuardedCall, CatchesFaultsAndExceptions) {
                 }),
                 c.expected);
       EXPECT_EQ(after, c.expected ? 1 : 0);
+#if DV_TEST_X87
+      EXPECT_EQ(Deviation(kHostCw, kHostMxcsr), "");
+#endif
     }
   }
 }

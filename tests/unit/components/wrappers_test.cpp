@@ -9,6 +9,7 @@
 
 #include "common/params.h"
 #include "common/variant.h"
+#include "support/fpu_state.h"
 #include "unit/components/wrapper_cases.h"
 
 namespace {
@@ -111,17 +112,18 @@ TEST(WrapperOps, LibraryResultAndMessage) {
 }
 
 // A processor fault or an exception inside the library never reaches the
-// caller: false, the call-failure text, and the process goes on (the next
-// call works). On Windows the library's termination handler between the
-// fault and the call runs once, also when it faults itself.
+// caller: false, the call-failure text, the host's floating-point state as it
+// was, and the process goes on (the next call works). On Windows the
+// library's termination handler between the fault and the call runs once,
+// also when it faults itself.
 TEST(WrapperOps, FaultsAndExceptionsBecomeCallFailures) {
   struct Row {
     const char* mode;
     std::size_t unwound;  // runs of the library's termination handler (Windows)
   };
-  const Row rows[] = {{"fault", 0},  {"fault-div", 0},    {"fault-ill", 0},
-                      {"fault-bus", 0}, {"recurse", 0},   {"throw", 0},
-                      {"fault-unwind", 1}, {"fault-unwind-fault", 1}};
+  const Row rows[] = {{"fault", 0},     {"fault-div", 0}, {"fault-ill", 0},
+                      {"fault-bus", 0}, {"fault-fpu", 0}, {"recurse", 0},
+                      {"throw", 0},     {"fault-unwind", 1}, {"fault-unwind-fault", 1}};
   for (const Row& row : rows) {
     const char* const mode = row.mode;
     for (const OpCase& op : Ops()) {
@@ -129,7 +131,16 @@ TEST(WrapperOps, FaultsAndExceptionsBecomeCallFailures) {
       Sandbox sb;
       sb.SetMode(op.lib, op.exportName, mode);
       std::string msg = "A=1;B=2";
+#if DV_TEST_X87
+      {
+        using namespace dvtest::fpu;
+        HostControls host(kHostCw, kHostMxcsr);
+        EXPECT_FALSE(op.call(sb, msg));
+        EXPECT_EQ(Deviation(kHostCw, kHostMxcsr), "");
+      }
+#else
       EXPECT_FALSE(op.call(sb, msg));
+#endif
       EXPECT_EQ(msg, Msg("A=1;B=2", op.callText));
       EXPECT_EQ(sb.CallsOf(op.exportName).size(), 1u);  // it was called
 #if defined(_WIN32)
