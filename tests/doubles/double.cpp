@@ -281,21 +281,17 @@ void OnUnwound() {
     *nowhere = 2;
   }
 }
-#endif
 
-}  // namespace
-
-#if defined(_WIN32)
-extern "C" __attribute__((used, noinline)) void DvNullWrite() asm("dv_double_null_write");
-extern "C" void DvNullWrite() {
+// Named for the x86_64 frame's assembly; kept, the compiler sees no use.
+__attribute__((used, noinline)) void DvNullWrite() asm("dv_double_null_write");
+void DvNullWrite() {
   volatile int* volatile nowhere = nullptr;
   *nowhere = 1;
 }
 
-extern "C" __attribute__((used)) EXCEPTION_DISPOSITION DvOnUnwind(EXCEPTION_RECORD* rec, void*,
-                                                                  CONTEXT*, void*)
-    asm("dv_double_on_unwind");
-extern "C" EXCEPTION_DISPOSITION DvOnUnwind(EXCEPTION_RECORD* rec, void*, CONTEXT*, void*) {
+__attribute__((used)) EXCEPTION_DISPOSITION DvOnUnwind(EXCEPTION_RECORD* rec, void*, CONTEXT*,
+                                                       void*) asm("dv_double_on_unwind");
+EXCEPTION_DISPOSITION DvOnUnwind(EXCEPTION_RECORD* rec, void*, CONTEXT*, void*) {
   if (rec->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) OnUnwound();
   return ExceptionContinueSearch;
 }
@@ -317,8 +313,10 @@ DV_NOINLINE void FaultInFrame() {
   asm volatile("movl (%0), %%eax\n\tmovl %%eax, %%fs:0" : : "r"(&record) : "eax", "memory");
 }
 #else
+}  // namespace
 // A frame whose unwind data names the handler for the unwind pass only.
 extern "C" void FaultInFrame() asm("dv_double_fault_in_frame");
+namespace {
 asm(R"(
     .text
     .p2align 4
@@ -337,8 +335,6 @@ dv_double_fault_in_frame:
 )");
 #endif
 #endif
-
-namespace {
 
 DV_NOINLINE void Fault(const std::string& mode, const std::string& exportName) {
 #if defined(_WIN32)

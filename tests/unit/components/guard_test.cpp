@@ -191,6 +191,17 @@ dv_test_on_stack:
 )");
 #endif
 
+struct OnFiber {
+  void* back;  // the fiber to switch back to
+  int caught = 0;
+};
+VOID CALLBACK FaultsOnFiber(void* p) {
+  OnFiber* on = static_cast<OnFiber*>(p);
+  for (int round = 0; round < 2; ++round)
+    for (void (*fn)() : {&NullWrite, &Overflow}) on->caught += Guarded([&] { fn(); }) ? 0 : 1;
+  SwitchToFiber(on->back);
+}
+
 // A guarded call from a carved stack leaves the block as it was: no guard
 // page and no room for an overflow are put there, the first call of the
 // thread included. The thread's next call from its own stack still gets
@@ -202,19 +213,8 @@ TEST(GuardedCall, StacksOtherThanTheThreadsOwn) {
   std::thread([] {
     void* const thread = ConvertThreadToFiber(nullptr);
     ASSERT_NE(thread, nullptr);
-    struct OnFiber {
-      void* back;
-      int caught = 0;
-    } on{thread};
-    void* const fiber = CreateFiber(
-        0,
-        [](void* p) {
-          OnFiber* on = static_cast<OnFiber*>(p);
-          for (int round = 0; round < 2; ++round)
-            for (void (*fn)() : {&NullWrite, &Overflow}) on->caught += Guarded([&] { fn(); }) ? 0 : 1;
-          SwitchToFiber(on->back);
-        },
-        &on);
+    OnFiber on{thread};
+    void* const fiber = CreateFiber(0, &FaultsOnFiber, &on);
     ASSERT_NE(fiber, nullptr);
     SwitchToFiber(fiber);
     EXPECT_EQ(on.caught, 4);
