@@ -129,9 +129,8 @@ dv_seh_resume:
 )");
 
 // Runs the termination handlers of the records above frame and takes them
-// off the chain; returns once frame heads it. Kept out of the handler so that
-// a stack overflow, which is not unwound, does not pay for its stack.
-__attribute__((noinline)) void UnwindTo(GuardFrame* frame, EXCEPTION_RECORD* rec) {
+// off the chain; returns once frame heads it.
+void UnwindTo(GuardFrame* frame, EXCEPTION_RECORD* rec) {
   RtlUnwind(frame, reinterpret_cast<void*>(frame->eip), rec, nullptr);
 }
 
@@ -299,7 +298,8 @@ extern "C" EXCEPTION_DISPOSITION DvSehHandler64(EXCEPTION_RECORD* rec, void* fra
   // An unwind passing through (ours, someone else's longjmp or unwinding) is
   // no exception of ours.
   if (rec->ExceptionFlags & EXCEPTION_UNWIND) return ExceptionContinueSearch;
-  auto* const unwinding = reinterpret_cast<volatile uint32_t*>(static_cast<char*>(frame) + kUnwindingMark);
+  auto* const unwinding =
+      reinterpret_cast<volatile uint32_t*>(static_cast<char*>(frame) + kUnwindingMark);
   if (!*unwinding && rec->ExceptionCode != EXCEPTION_STACK_OVERFLOW) {
     *unwinding = 1;
     UnwindTo64(frame, rec);
