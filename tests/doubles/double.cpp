@@ -264,7 +264,89 @@ Ctx Begin(const char* exportName, const std::vector<std::string>& args) {
 #define DV_NOINLINE
 #endif
 
-DV_NOINLINE void Fault(const std::string& mode) {
+#if defined(_WIN32)
+// "fault-unwind": the null write happens below a frame with a termination
+// handler of its own, as a library's __finally or try..finally. When an
+// unwind runs it, it appends "Unwound|<Export>" to the call log;
+// "fault-unwind-fault": and then faults itself.
+std::string gUnwindExport;
+bool gUnwindFaults = false;
+
+void OnUnwound() {
+  if (std::FILE* f = std::fopen((OwnFolder() + "calls.log").c_str(), "ab")) {
+    std::fputs(("Unwound|" + gUnwindExport + "\n").c_str(), f);
+    std::fclose(f);
+  }
+  if (gUnwindFaults) {
+    volatile int* volatile nowhere = nullptr;
+    *nowhere = 2;
+  }
+}
+
+// Named for the x86_64 frame's assembly; kept, the compiler sees no use.
+__attribute__((used, noinline)) void DvNullWrite() asm("dv_double_null_write");
+void DvNullWrite() {
+  volatile int* volatile nowhere = nullptr;
+  *nowhere = 1;
+}
+
+__attribute__((used)) EXCEPTION_DISPOSITION DvOnUnwind(EXCEPTION_RECORD* rec, void*, CONTEXT*,
+                                                       void*) asm("dv_double_on_unwind");
+EXCEPTION_DISPOSITION DvOnUnwind(EXCEPTION_RECORD* rec, void*, CONTEXT*, void*) {
+  if (rec->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) OnUnwound();
+  return ExceptionContinueSearch;
+}
+
+#if defined(__i386__)
+// The frame's registration record, linked on the thread's exception chain.
+struct UnwindRecord {
+  UnwindRecord* next;
+  void* handler;
+};
+
+DV_NOINLINE void FaultInFrame() {
+  UnwindRecord record{nullptr, reinterpret_cast<void*>(&DvOnUnwind)};
+  asm volatile("movl %%fs:0, %%eax\n\tmovl %%eax, (%0)\n\tmovl %0, %%fs:0"
+               :
+               : "r"(&record)
+               : "eax", "memory");
+  DvNullWrite();
+  asm volatile("movl (%0), %%eax\n\tmovl %%eax, %%fs:0" : : "r"(&record) : "eax", "memory");
+}
+#else
+}  // namespace
+// A frame whose unwind data names the handler for the unwind pass only.
+extern "C" void FaultInFrame() asm("dv_double_fault_in_frame");
+namespace {
+asm(R"(
+    .text
+    .p2align 4
+    .def dv_double_fault_in_frame; .scl 3; .type 32; .endef
+    .seh_proc dv_double_fault_in_frame
+dv_double_fault_in_frame:
+    subq  $40, %rsp
+    .seh_stackalloc 40
+    .seh_endprologue
+    .seh_handler dv_double_on_unwind, @unwind
+    callq dv_double_null_write
+    nop
+    addq  $40, %rsp
+    ret
+    .seh_endproc
+)");
+#endif
+#endif
+
+DV_NOINLINE void Fault(const std::string& mode, const std::string& exportName) {
+#if defined(_WIN32)
+  if (mode == "fault-unwind" || mode == "fault-unwind-fault") {
+    gUnwindExport = exportName;
+    gUnwindFaults = mode == "fault-unwind-fault";
+    FaultInFrame();
+  }
+#else
+  (void)exportName;
+#endif
   if (mode == "fault-div") {
     volatile int zero = 0;
     volatile int r = 7 / zero;
@@ -337,7 +419,7 @@ LibBool Run(Ctx& c, char** msg, Work work, Copy copy) {
   // longer message, so that a library can add to it.
   const std::size_t msgCap = std::max(kMessageSize, 2 * (entryMsg.size() + 1));
   const std::string& m = c.mode;
-  if (m.rfind("fault", 0) == 0) Fault(m);
+  if (m.rfind("fault", 0) == 0) Fault(m, c.name);
   if (m == "throw") Throw();
   if (m == "recurse") Recurse(0);
 #if !defined(_WIN32)

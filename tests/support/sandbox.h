@@ -61,6 +61,7 @@ class Sandbox {
   // Steers one export of one double (lib "Ulvaran" ... "Quembry", exportName
   // e.g. "Encode"). Modes: "ok" (default), "false", "false-text",
   // "false-empty", "fault" (null write), "fault-div", "fault-ill", "fault-bus",
+  // "fault-unwind" (Windows: below a termination handler that logs "Unwound"),
   // "recurse" (a stack overflow),
   // "throw", "unterminated" (message buffer), "unterminated-list",
   // "unterminated-out", "overlong-reply" (= "unterminated-reply"),

@@ -7,22 +7,42 @@
 // vectored handler would see those exceptions before the library does.
 //
 // On an exception the handler does not return to the dispatcher (which would
-// refuse to continue a non-continuable exception); it goes straight back to
-// the recovery point inside the hand-written frame of the call.
+// refuse to continue a non-continuable exception). As an __except would, it
+// first unwinds the frames between the fault and the call, so that the
+// library's termination handlers (its __finally, another compiler's
+// try..finally) run once; then it goes back to the recovery point inside the
+// hand-written frame of the call. Two exceptions to that:
+// - a stack overflow is not unwound: the handlers would run in the few pages
+//   left below the guard page, and a second overflow there, with no guard
+//   page left, ends the process. The library's frames are abandoned.
+// - an exception raised during the unwind (a termination handler that
+//   faults) reaches the handler again; it goes to the recovery point without
+//   unwinding any further.
+//
+// The recovery point leaves the floating-point unit as the host had it at the
+// call: the x87 register stack empty and no x87 exception pending (fninit),
+// the x87 control word and MXCSR as saved at the call's entry. A library that
+// left values on the x87 stack would otherwise make the host's next x87
+// arithmetic give NaN; one that unmasked exceptions would make it trap.
 //
 // i686: the registration record is linked by hand on the thread's exception
-// chain (FS:[0]); GCC has no __try/__except. The recovery point restores the
-// stack and frame pointers saved in the record, and the chain is reset to
-// what it was before the call: the library may have left registrations of
-// its own on it, and the dispatcher has one of its own while a handler runs.
+// chain (FS:[0]); GCC has no __try/__except. The handler unwinds with
+// RtlUnwind to its own record. The recovery point restores the stack and
+// frame pointers saved in the record, and the chain is reset to what it was
+// before the call: after a stack overflow or an exception during the unwind
+// the library's registrations are still on it, and the dispatcher has one of
+// its own while a handler runs. MXCSR is saved and restored without asking
+// CPUID: every processor and system this runs on has SSE.
 //
 // x86_64: exception handling is table-based; the frame of the call is an
-// assembly function whose unwind data names its handler. The handler does
-// not call RtlUnwindEx: the unwind it would run needs correct unwind data in
-// every library frame in between and stack to run on, and after a stack
-// overflow there is little. Instead the recovery point takes the stack
-// pointer the dispatcher found for the frame and restores the callee-saved
-// registers the prologue stored there, as the i686 body does.
+// assembly function whose unwind data names its handler. The handler unwinds
+// with RtlUnwindEx to that frame, with the recovery point as the target; the
+// unwind uses the same unwind data the dispatcher has just walked to find the
+// handler. The recovery point does not rely on the registers the unwind
+// restores: it takes the stack pointer of the frame and restores the
+// callee-saved registers the prologue stored there, as the i686 body does,
+// so a resume without the unwind (stack overflow, nested exception) lands in
+// the same state.
 #include <windows.h>
 
 #include <cstddef>
@@ -37,14 +57,19 @@ namespace {
 #if defined(__i386__)
 
 struct GuardFrame {
-  GuardFrame* next;  // the registration record: next record of the chain,
-  void* handler;     // and the handler
-  uint32_t esp;      // the recovery point: stack pointer, frame pointer and
-  uint32_t ebp;      // code address, filled in by dv_seh_call
+  GuardFrame* next;     // the registration record: next record of the chain,
+  void* handler;        // and the handler
+  uint32_t esp;         // the recovery point: stack pointer, frame pointer and
+  uint32_t ebp;         // code address, filled in by dv_seh_call
   uint32_t eip;
+  uint32_t mxcsr;       // the floating-point state at entry, saved by dv_seh_call
+  uint16_t x87Control;
+  uint16_t unused;
+  uint32_t unwinding;   // set once the handler has begun unwinding
 };
 static_assert(offsetof(GuardFrame, handler) == 4 && offsetof(GuardFrame, esp) == 8 &&
-              offsetof(GuardFrame, ebp) == 12 && offsetof(GuardFrame, eip) == 16);
+              offsetof(GuardFrame, ebp) == 12 && offsetof(GuardFrame, eip) == 16 &&
+              offsetof(GuardFrame, mxcsr) == 20 && offsetof(GuardFrame, x87Control) == 24);
 
 // Links frame, calls fn(ctx), unlinks frame; 0 when fn returned, 1 when an
 // exception brought it back to the recovery point. fn must not let a C++
@@ -66,6 +91,8 @@ dv_seh_call:
     movl  %esp, 8(%eax)
     movl  %ebp, 12(%eax)
     movl  $1f, 16(%eax)
+    stmxcsr 20(%eax)
+    fnstcw 24(%eax)
     movl  %fs:0, %edx
     movl  %edx, 0(%eax)
     movl  %eax, %fs:0
@@ -82,6 +109,9 @@ dv_seh_call:
     movl  8(%ebp), %eax
     movl  0(%eax), %edx
     movl  %edx, %fs:0
+    fninit
+    fldcw 24(%eax)
+    ldmxcsr 20(%eax)
     movl  $1, %eax
 2:
     popl  %edi
@@ -98,12 +128,24 @@ dv_seh_resume:
     jmp   *16(%eax)
 )");
 
-EXCEPTION_DISPOSITION __cdecl OnException(EXCEPTION_RECORD* rec, void* frame, CONTEXT*, void*) {
+// Runs the termination handlers of the records above frame and takes them
+// off the chain; returns once frame heads it.
+void UnwindTo(GuardFrame* frame, EXCEPTION_RECORD* rec) {
+  RtlUnwind(frame, reinterpret_cast<void*>(frame->eip), rec, nullptr);
+}
+
+EXCEPTION_DISPOSITION __cdecl OnException(EXCEPTION_RECORD* rec, void* establisher, CONTEXT*,
+                                          void*) {
   // An unwind passing through (someone else's longjmp or unwinding) is no
   // exception of ours.
   if (rec->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND))
     return ExceptionContinueSearch;
-  DvSehResume(static_cast<GuardFrame*>(frame));
+  GuardFrame* const frame = static_cast<GuardFrame*>(establisher);
+  if (!frame->unwinding && rec->ExceptionCode != EXCEPTION_STACK_OVERFLOW) {
+    frame->unwinding = 1;
+    UnwindTo(frame, rec);
+  }
+  DvSehResume(frame);
 }
 
 // Runs fn(ctx) in a guarded frame; false when an exception brought it back.
@@ -123,14 +165,17 @@ extern "C" int DvSehCall64(void (*fn)(void*), void* ctx) asm("dv_seh_call64");
 // Resumes at the recovery point of the frame whose stack pointer (after its
 // prologue) is frame; never returns.
 extern "C" [[noreturn]] void DvSehResume64(void* frame) asm("dv_seh_resume64");
+// The recovery point itself, where the unwind lands.
+extern "C" void DvSehRecover64() asm("dv_seh_recover64");
 extern "C" EXCEPTION_DISPOSITION DvSehHandler64(EXCEPTION_RECORD* rec, void* frame, CONTEXT*,
                                                 void*) asm("dv_seh_handler64");
 
 // The frame: the eight general callee-saved registers pushed, then 216 bytes:
 // 32 of home space for the call, xmm6-xmm15 at 32..191, MXCSR at 192, the
-// x87 control word at 196 and the thread's exception list at 200. The
-// dispatcher's establisher frame is the stack pointer after the prologue, so
-// it locates all of them.
+// x87 control word at 196, the thread's exception list at 200 and at 208 the
+// mark that the handler has begun unwinding. The dispatcher's establisher
+// frame is the stack pointer after the prologue, so it locates all of them;
+// it is also the stack pointer at the call, where the unwind lands.
 //
 // The exception list (GS:[0]) plays no part in x86_64 exception handling on
 // Windows, but Wine's dispatcher links a record of its own there while a
@@ -139,6 +184,7 @@ extern "C" EXCEPTION_DISPOSITION DvSehHandler64(EXCEPTION_RECORD* rec, void* fra
 asm(R"(
     .text
     .p2align 4
+    .globl dv_seh_recover64
     .globl dv_seh_call64
     .def dv_seh_call64; .scl 2; .type 32; .endef
     .seh_proc dv_seh_call64
@@ -187,6 +233,7 @@ dv_seh_call64:
     fnstcw 196(%rsp)
     movq  %gs:0, %rax
     movq  %rax, 200(%rsp)
+    movl  $0, 208(%rsp)
     movq  %rcx, %rax
     movq  %rdx, %rcx
     callq *%rax
@@ -196,9 +243,9 @@ dv_seh_recover64:
     cld
     movq  200(%rsp), %rax
     movq  %rax, %gs:0
-    ldmxcsr 192(%rsp)
-    fnclex
+    fninit
     fldcw 196(%rsp)
+    ldmxcsr 192(%rsp)
     movl  $1, %eax
 2:
     movaps 32(%rsp), %xmm6
@@ -230,11 +277,33 @@ dv_seh_resume64:
     jmp   dv_seh_recover64
 )");
 
+namespace {
+
+constexpr std::size_t kUnwindingMark = 208;  // offset in the frame, see above
+
+// Runs the termination handlers of the frames below frame and lands at the
+// recovery point with the stack pointer at frame; never returns. Kept out of
+// the handler so that a stack overflow, which is not unwound, does not pay
+// for the context on its stack.
+[[noreturn]] __attribute__((noinline)) void UnwindTo64(void* frame, EXCEPTION_RECORD* rec) {
+  CONTEXT context;
+  RtlUnwindEx(frame, reinterpret_cast<void*>(&DvSehRecover64), rec, nullptr, &context, nullptr);
+  DvSehResume64(frame);  // not reached: the unwind restores the context it ends in
+}
+
+}  // namespace
+
 extern "C" EXCEPTION_DISPOSITION DvSehHandler64(EXCEPTION_RECORD* rec, void* frame, CONTEXT*,
                                                 void*) {
-  // An unwind passing through (someone else's longjmp or unwinding) is no
-  // exception of ours.
+  // An unwind passing through (ours, someone else's longjmp or unwinding) is
+  // no exception of ours.
   if (rec->ExceptionFlags & EXCEPTION_UNWIND) return ExceptionContinueSearch;
+  auto* const unwinding =
+      reinterpret_cast<volatile uint32_t*>(static_cast<char*>(frame) + kUnwindingMark);
+  if (!*unwinding && rec->ExceptionCode != EXCEPTION_STACK_OVERFLOW) {
+    *unwinding = 1;
+    UnwindTo64(frame, rec);
+  }
   DvSehResume64(frame);
 }
 
@@ -260,8 +329,31 @@ bool SehCall(void (*fn)(void*), void* ctx) { return DvSehCall64(fn, ctx) == 0; }
 //   overflow ends the process instead of raising an exception. After a
 //   recovered exception one is put back, as the C runtime's _resetstkoflw
 //   does: at the lowest committed page of the stack, but above the room.
-// Nothing changes while a guard page is in place above the room.
+// Nothing changes while a guard page is in place above the room. Both are
+// done only on the stack the thread information block names (the thread's,
+// or the fiber's running on it): a stack a host carved from other memory is
+// its memory, and a guard page there would fault the host's next access.
 constexpr ULONG kOverflowRoom = 32 * 1024;
+
+// Where the TEB keeps the allocation base of the current stack
+// (DeallocationStack); the TIB at its start has only the committed range.
+#if defined(__i386__)
+constexpr std::size_t kDeallocationStackOffset = 0xE0C;
+#else
+constexpr std::size_t kDeallocationStackOffset = 0x1478;
+#endif
+
+// The current thread's TEB, through its self pointer (NT_TIB.Self).
+const char* ThreadEnvironmentBlock() {
+  const char* teb;
+#if defined(__i386__)
+  asm("movl %%fs:0x18, %0" : "=r"(teb));
+#else
+  asm("movq %%gs:0x30, %0" : "=r"(teb));
+#endif
+  return teb;
+}
+static_assert(offsetof(NT_TIB, Self) == 6 * sizeof(void*));
 
 ULONG RaiseStackGuarantee(ULONG atLeast) {
   using Fn = BOOL(WINAPI*)(PULONG);
@@ -276,30 +368,37 @@ ULONG RaiseStackGuarantee(ULONG atLeast) {
   return atLeast > size ? atLeast : size;
 }
 
-void KeepOverflowRoom() {
+// True when a guard page is in place above the room (found or put back);
+// false when none could be put, or the caller is not on the thread's stack.
+bool KeepOverflowRoom() {
+  volatile char here = 0;
+  char* const at = const_cast<char*>(&here);
+  const char* const teb = ThreadEnvironmentBlock();
+  const NT_TIB* const tib = reinterpret_cast<const NT_TIB*>(teb);
+  if (at < static_cast<char*>(tib->StackLimit) || at >= static_cast<char*>(tib->StackBase))
+    return false;
+  char* const base = *reinterpret_cast<char* const*>(teb + kDeallocationStackOffset);
+  MEMORY_BASIC_INFORMATION mbi;
+  if (!VirtualQuery(at, &mbi, sizeof mbi) || mbi.AllocationBase != base) return false;
   const ULONG room = RaiseStackGuarantee(kOverflowRoom);
   SYSTEM_INFO si;
   GetSystemInfo(&si);
   const uintptr_t page = si.dwPageSize;
-  volatile char here = 0;
-  MEMORY_BASIC_INFORMATION mbi;
-  if (!VirtualQuery(const_cast<char*>(&here), &mbi, sizeof mbi)) return;
-  char* const base = static_cast<char*>(mbi.AllocationBase);
-  char* const top = reinterpret_cast<char*>(reinterpret_cast<uintptr_t>(&here) & ~(page - 1));
+  char* const top = reinterpret_cast<char*>(reinterpret_cast<uintptr_t>(at) & ~(page - 1));
   char* const lowest = base + 2 * page + ((room + page - 1) & ~(page - 1));
   char* guard = nullptr;  // the lowest committed page at or above lowest
   for (char* p = base; p < top; p += mbi.RegionSize) {
-    if (!VirtualQuery(p, &mbi, sizeof mbi) || mbi.AllocationBase != base) return;
+    if (!VirtualQuery(p, &mbi, sizeof mbi) || mbi.AllocationBase != base) return false;
     char* const end = p + mbi.RegionSize;
     if (mbi.State != MEM_COMMIT || end <= lowest) continue;
-    if (mbi.Protect & PAGE_GUARD) return;  // in place
+    if (mbi.Protect & PAGE_GUARD) return true;  // in place
     if (!guard && (mbi.Protect & PAGE_READWRITE)) guard = p < lowest ? lowest : p;
   }
   if (!guard) guard = lowest;
-  if (guard + page > top) return;  // no room left below the caller
+  if (guard + page > top) return false;  // no room left below the caller
   DWORD old;
-  if (VirtualAlloc(guard, page, MEM_COMMIT, PAGE_READWRITE))
-    VirtualProtect(guard, page, PAGE_READWRITE | PAGE_GUARD, &old);
+  return VirtualAlloc(guard, page, MEM_COMMIT, PAGE_READWRITE) &&
+         VirtualProtect(guard, page, PAGE_READWRITE | PAGE_GUARD, &old);
 }
 
 struct Call {
@@ -324,13 +423,13 @@ void CatchAll(void* p) {
 bool GuardedCall(void (*fn)(void*), void* ctx) {
   if (!fn) return false;
   Call call{fn, ctx, false};
+  // Until a guard page is known to be in place, every call of the thread
+  // tries again: the last one could not be put back, or the calls so far ran
+  // on a stack that is not the thread's.
   thread_local bool roomKept = false;
-  if (!roomKept) {
-    KeepOverflowRoom();
-    roomKept = true;
-  }
+  if (!roomKept) roomKept = KeepOverflowRoom();
   if (!SehCall(&CatchAll, &call)) {
-    KeepOverflowRoom();
+    roomKept = KeepOverflowRoom();
     return false;
   }
   return !call.threw;

@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "platform/platform.h"
 #include "support/fpu_state.h"
@@ -167,6 +168,102 @@ TEST(GuardedCall, ExceptionChainIsRestored) {
     NullWrite();
   }));
   EXPECT_EQ(ExceptionChain(), before);
+}
+
+// Calls fn(arg) with the stack pointer at top, as a host's coroutine on a
+// stack carved from a heap block does; the thread information block still
+// names the thread's own stack.
+extern "C" void OnStack(char* top, void (*fn)(void*), void* arg) asm("dv_test_on_stack");
+#if defined(__x86_64__)
+asm(R"(
+    .text
+    .p2align 4
+    .def dv_test_on_stack; .scl 3; .type 32; .endef
+    .seh_proc dv_test_on_stack
+dv_test_on_stack:
+    pushq %rbp
+    .seh_pushreg %rbp
+    movq  %rsp, %rbp
+    .seh_setframe %rbp, 0
+    .seh_endprologue
+    andq  $-16, %rcx
+    leaq  -32(%rcx), %rsp
+    movq  %r8, %rcx
+    callq *%rdx
+    movq  %rbp, %rsp
+    popq  %rbp
+    ret
+    .seh_endproc
+)");
+#else
+asm(R"(
+    .text
+    .p2align 4
+dv_test_on_stack:
+    pushl %ebp
+    movl  %esp, %ebp
+    movl  8(%ebp), %esp
+    andl  $-16, %esp
+    subl  $12, %esp
+    pushl 16(%ebp)
+    call  *12(%ebp)
+    movl  %ebp, %esp
+    popl  %ebp
+    ret
+)");
+#endif
+
+struct OnFiber {
+  void* back;  // the fiber to switch back to
+  int caught = 0;
+};
+VOID CALLBACK FaultsOnFiber(void* p) {
+  OnFiber* on = static_cast<OnFiber*>(p);
+  for (int round = 0; round < 2; ++round)
+    for (void (*fn)() : {&NullWrite, &Overflow}) on->caught += Guarded([&] { fn(); }) ? 0 : 1;
+  SwitchToFiber(on->back);
+}
+
+// A guarded call from a carved stack leaves the block as it was: no guard
+// page and no room for an overflow are put there, the first call of the
+// thread included. The thread's next call from its own stack still gets
+// them. (A fault on such a stack is not caught: the system dispatches no
+// exception to frames outside the stack the thread information block names,
+// so there is no such row.) A fiber's stack is one the block names: its
+// faults and overflows are caught, and keep being caught.
+TEST(GuardedCall, StacksOtherThanTheThreadsOwn) {
+  std::thread([] {
+    void* const thread = ConvertThreadToFiber(nullptr);
+    ASSERT_NE(thread, nullptr);
+    OnFiber on{thread};
+    void* const fiber = CreateFiber(0, &FaultsOnFiber, &on);
+    ASSERT_NE(fiber, nullptr);
+    SwitchToFiber(fiber);
+    EXPECT_EQ(on.caught, 4);
+    DeleteFiber(fiber);
+    ConvertFiberToThread();
+  }).join();
+  std::thread([] {
+    constexpr std::size_t kSize = 256 * 1024;
+    char* const block =
+        static_cast<char*>(VirtualAlloc(nullptr, kSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    ASSERT_NE(block, nullptr);
+    bool returned = false;
+    OnStack(
+        block + kSize, [](void* p) { *static_cast<bool*>(p) = Guarded([] { Return(); }); },
+        &returned);
+    EXPECT_TRUE(returned);
+    for (char* p = block; p < block + kSize;) {
+      MEMORY_BASIC_INFORMATION mbi;
+      ASSERT_TRUE(VirtualQuery(p, &mbi, sizeof mbi));
+      EXPECT_EQ(mbi.State, static_cast<DWORD>(MEM_COMMIT));
+      EXPECT_EQ(mbi.Protect, static_cast<DWORD>(PAGE_READWRITE)) << static_cast<void*>(p);
+      p = static_cast<char*>(mbi.BaseAddress) + mbi.RegionSize;
+    }
+    EXPECT_FALSE(Guarded([] { Overflow(); }));
+    EXPECT_FALSE(Guarded([] { Overflow(); }));
+    VirtualFree(block, 0, MEM_RELEASE);
+  }).join();
 }
 #else
 volatile sig_atomic_t gMarks = 0, gCode = 0, gMasked = 0;
