@@ -22,6 +22,7 @@ namespace {
 const bool kComReady = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
 }  // namespace
 #else
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -151,13 +152,41 @@ TEST(EarlierFolders, EmptyFolderEmptiesARelativeFolder) {
   EXPECT_TRUE(left.empty());
 }
 
-TEST(EarlierFolders, EmptyFolderRaisesForAFolderItCannotEnterAndRestoresTheDirectory) {
+TEST(EarlierFolders, EmptyFolderFailsForAFolderItCannotEnterOrNameAndRestoresTheDirectory) {
   ComponentFolder f;
   const std::string cwd = plat::CurrentDir();
   EXPECT_THROW(earlier::EmptyFolder(f.Path("missing")), EFileError);
   EXPECT_EQ(plat::CurrentDir(), cwd);
   EXPECT_TRUE(earlier::RecreateFolder(f.Path("missing")));
   EXPECT_TRUE(plat::IsExistingFolder(f.Path("missing")));
+#if !defined(_WIN32)
+  // Entered, but the system gives no path for it: a failure, and nothing
+  // listed or removed. A removed current directory has none.
+  f.MakeDir("gone");
+  ASSERT_TRUE(plat::SetCurrentDir(f.Path("gone")));
+  plat::RemoveDir(f.Path("gone"));
+  const bool emptied = earlier::EmptyFolder(".");
+  plat::SetCurrentDir(cwd);
+  EXPECT_FALSE(emptied);
+
+  // Nor has one outside the process's root, whose entries are there to be
+  // seen: a sub-folder must not be taken for the same-named one at the root.
+  f.Write("jail/sub/keep.txt", "the root's");
+  f.Write("w/sub/keep.txt", "the folder's");
+  const pid_t child = fork();
+  if (child == 0) {
+    const bool unnamed = chdir(f.Path("w").c_str()) == 0 &&
+                         chroot(f.Path("jail").c_str()) == 0 && plat::CurrentDir().empty();
+    _exit(!unnamed ? 2 : earlier::EmptyFolder(".") ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(ReadText(f.Path("jail/sub/keep.txt")), "the root's");
+  EXPECT_EQ(ReadText(f.Path("w/sub/keep.txt")), "the folder's");
+  if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "no chroot for this user";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+#endif
 }
 
 TEST(EarlierWorkFolder, OneSharedFolderThatTheNextCallEmpties) {
