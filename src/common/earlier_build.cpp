@@ -122,8 +122,10 @@ bool EmptyFolder(const std::string& dir) {
   CurrentDirGuard restore;
   if (!plat::SetCurrentDir(dir)) throw EFileError("cannot enter folder " + dir);
   // Listed by where it was entered: a relative dir names another folder from
-  // inside itself.
+  // inside itself. Without that name a sub-folder's path would start at the
+  // root.
   const std::string here = plat::CurrentDir();
+  if (here.empty()) return false;
 
   std::vector<plat::DirEntry> entries;
   if (!plat::ListDir(here, entries)) return false;

@@ -35,15 +35,40 @@ bool DirExists(const std::string& path) {
   return attrs && (*attrs & plat::kAttrDirectory) != 0;
 }
 
+namespace {
+
+// True when d, a path without its trailing separator, is a place where no
+// folder can be made: a drive alone ("C:"), a server or share
+// ("\\server\share"), or nothing (a root, once its separator is gone).
+bool IsDriveOrRoot(const std::string& d) {
+  if (d.empty()) return true;
+  if constexpr (plat::kWindowsPaths) {
+    const auto letter = static_cast<unsigned char>(d[0]) | 0x20;
+    if (d.size() == 2 && d[1] == ':' && letter >= 'a' && letter <= 'z') return true;
+    if (d.size() > 2 && plat::IsDirSepChar(static_cast<unsigned char>(d[0])) &&
+        plat::IsDirSepChar(static_cast<unsigned char>(d[1]))) {
+      // "\\server" and "\\server\share": one separator at most after the two.
+      int separators = 0;
+      for (std::size_t i = 2; i < d.size(); i += plat::CharSizeAt(d, i))
+        if (plat::CharSizeAt(d, i) == 1 && plat::IsDirSepChar(static_cast<unsigned char>(d[i])))
+          ++separators;
+      return separators <= 1;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 void ForceDirs(const std::string& dir) {
   if (dir.empty()) return;
   std::string d = dir;
   if (EndsWithDirSep(d)) d.pop_back();
-  // A drive alone ("C:") ends the recursion, as does a folder already there.
-  if (d.size() < 3 || DirExists(d)) return;
+  if (IsDriveOrRoot(d) || DirExists(d)) return;
   const std::string parent = FolderPart(d);
   if (parent == d) return;
-  ForceDirs(parent);
+  // A relative name of one part has no parent to make first.
+  if (!parent.empty()) ForceDirs(parent);
   plat::MakeDir(d);  // not examined: a caller that needs it finds out by using it
 }
 

@@ -6,6 +6,7 @@
 #include "common/lines.h"
 #include "common/params.h"
 #include "common/path.h"
+#include "common/variant.h"
 #include "engine/task_process.h"
 #include "platform/platform.h"
 
@@ -43,10 +44,18 @@ void TTaskProcess::BackupOneFile(const TStep& Step, const std::string& FileName,
   ForceDirs(dir);
 
   std::string dest = NormalizeDirPath(dir) + FileNamePart(FileName);
+  bool copied = false;
   if (!plat::SameFilePath(FileName, dest)) {
+    copied = plat::CopyFileReplace(FileName, dest);
     // Without a copy the list names the original, so the host still learns
     // where the file is.
-    if (!plat::CopyFileReplace(FileName, dest)) dest = plat::FullPathName(FileName);
+    if (!copied) dest = plat::FullPathName(FileName);
+  }
+  if constexpr (kEarlierBuild) {
+    // Outputs can land in a backup folder here; what the list names as a
+    // backup must outlive the call's clean-ups.
+    FBackupFolders.Insert(NormalizeDirPath(dir));
+    if (!copied) FBackupsInPlace.Insert(dest);
   }
 
   const std::string& key = Step.Backup.ReturnParamName;

@@ -55,12 +55,22 @@ namespace {
 class OwnFiles {
  public:
   explicit OwnFiles(const TTaskProcess& Task)
-      : workFull_(WorkDirFull(Task.FWorkDir)), named_(Task.FNamedOutputs), host_(Task.FHostFiles) {}
+      : workFull_(FolderFull(Task.FWorkDir)),
+        backupFull_(kEarlierBuild ? FolderFull(Task.FBackupDir) : std::string()),
+        named_(Task.FNamedOutputs),
+        host_(Task.FHostFiles),
+        backupFolders_(Task.FBackupFolders),
+        backupsInPlace_(Task.FBackupsInPlace) {}
   bool Contains(const std::string& FileName) const {
     if constexpr (kEarlierBuild) {
       // Step outputs land beside the host's files here: what this call named
-      // as a step's output is its own, what the host named never is.
+      // as a step's output is its own, what the host named never is, and
+      // neither is a backup, even one that was an output a step named.
       if (host_.Contains(FileName)) return false;
+      const std::string full = plat::FullPathName(FileName);
+      if (backupsInPlace_.Contains(full) || backupFolders_.Contains(FolderPart(full)) ||
+          (!backupFull_.empty() && LiesInside(full, backupFull_)))
+        return false;
       if (named_.Contains(FileName)) return true;
     }
     // A library may report any path as its output; only what lies in this
@@ -69,15 +79,18 @@ class OwnFiles {
   }
 
  private:
-  static std::string WorkDirFull(const std::string& workDir) {
-    if (workDir.empty()) return {};
-    std::string full = plat::FullPathName(workDir);
+  static std::string FolderFull(const std::string& dir) {
+    if (dir.empty()) return {};
+    std::string full = plat::FullPathName(dir);
     if (!EndsWithDirSep(full)) full += plat::kDirSep;
     return full;
   }
   std::string workFull_;
+  std::string backupFull_;
   const TFullPathSet& named_;
   const TFullPathSet& host_;
+  const TFullPathSet& backupFolders_;
+  const TFullPathSet& backupsInPlace_;
 };
 
 // Deletes FileName when it is a file that NewList does not name again and

@@ -203,6 +203,11 @@ class TTaskProcess {
   // named, and the files the host handed in. Empty in this build.
   TFullPathSet FNamedOutputs;
   TFullPathSet FHostFiles;
+  // The earlier build's backups may stand where its clean-ups look: the
+  // folders this call's backups went to, and the files a backup named
+  // without copying them. Empty in this build.
+  TFullPathSet FBackupFolders;
+  TFullPathSet FBackupsInPlace;
 };
 
 // Free functions of the engine.

@@ -115,8 +115,10 @@ bool IsExistingFolder(const std::string& path);  // exists and is a folder
 bool MakeDir(const std::string& path);       // CreateDirectoryA; one level
 bool RemoveDir(const std::string& path);     // RemoveDirectoryA; empty folder
 bool DeleteFileAt(const std::string& path);  // DeleteFileA
-// CopyFileA with fail-if-exists off: replaces a file at to. A copy that fails
-// part-way leaves no file at to.
+// CopyFileA with fail-if-exists off: replaces a file at to. POSIX: written
+// beside to and renamed over it once whole, so a copy that fails part-way
+// leaves what stood at to as it was; a link at to is replaced, never what it
+// leads to.
 bool CopyFileReplace(const std::string& from, const std::string& to);
 
 // Whole file as bytes; the file stays open to other readers and writers

@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <string>
 #include <vector>
 
 #include "platform/platform.h"
@@ -86,6 +88,22 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
   return dir + "/" + name;
 }
 
+// Creates a file of its own name for writing in the folder of path, with
+// mode as open takes it (the umask applies); its name goes to temp.
+int CreateTempBeside(const std::string& path, mode_t mode, std::string& temp) {
+  std::size_t cut = 0;  // just after the last separator
+  for (std::size_t i = 0; i < path.size(); i += CharSizeAt(path, i))
+    if (CharSizeAt(path, i) == 1 && IsDirSepChar(static_cast<unsigned char>(path[i]))) cut = i + 1;
+  static std::atomic<unsigned> serial{0};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp = path.substr(0, cut) + ".dv-copy-" + std::to_string(getpid()) + "-" +
+           std::to_string(serial++) + ".tmp";
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
 }  // namespace
 
 std::optional<uint32_t> FileAttributes(const std::string& path) {
@@ -130,17 +148,32 @@ bool CopyFileReplace(const std::string& from, const std::string& to) {
   if (in.fd < 0) return false;
   struct stat src {};
   if (fstat(in.fd, &src) != 0 || !S_ISREG(src.st_mode)) return false;
-  // Copying a file onto itself would truncate it before it is read.
+  // Copying a file onto itself, also through a link, would replace it with
+  // what was read of it.
   struct stat dst {};
-  if (stat(to.c_str(), &dst) == 0 && dst.st_dev == src.st_dev && dst.st_ino == src.st_ino)
-    return false;
-  Fd out(open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, src.st_mode & 0777));
+  const bool reached = stat(to.c_str(), &dst) == 0;
+  if (reached && dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) return false;
+  // A folder, or a link to one, is never replaced by a file.
+  if (reached && S_ISDIR(dst.st_mode)) return false;
+  struct stat old {};
+  const bool exists = lstat(to.c_str(), &old) == 0;
+  if (exists && S_ISREG(old.st_mode) && access(to.c_str(), W_OK) != 0) return false;  // read-only
+  if (exists && !S_ISREG(old.st_mode) && !S_ISLNK(old.st_mode)) {
+    // A device or pipe is written to as it stands, and stays where it is.
+    Fd out(open(to.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    return out.fd >= 0 && CopyData(in.fd, out.fd) && out.Close();
+  }
+  // The copy goes to a new file beside to, which takes to's name only once
+  // it is whole: a copy cut short leaves the file that stood there (or what
+  // a link there leads to) as it was. A link at to is replaced, never what
+  // it leads to.
+  std::string temp;
+  Fd out(CreateTempBeside(to, src.st_mode & 0777, temp));
   if (out.fd < 0) return false;
-  if (CopyData(in.fd, out.fd) && out.Close()) return true;
-  // A copy cut short must not pass for a backup or a delivered file. Only a
-  // plain file is removed: a device or pipe at to stays where it is.
-  struct stat got {};
-  if (lstat(to.c_str(), &got) == 0 && S_ISREG(got.st_mode)) unlink(to.c_str());
+  // A replaced file's mode carries over, as a copy into it kept it.
+  if (exists && S_ISREG(old.st_mode)) fchmod(out.fd, old.st_mode & 0777);
+  if (CopyData(in.fd, out.fd) && out.Close() && rename(temp.c_str(), to.c_str()) == 0) return true;
+  unlink(temp.c_str());
   return false;
 }
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/xml_dom.h"
+#include "platform/xml_prolog.h"
 
 namespace dv::plat {
 
@@ -106,20 +107,9 @@ DOMNodeType TypeOf(IXMLDOMNode* n) {
   return t;
 }
 
-// True when the bytes hold "<!DOCTYPE" in a single-byte text or in UTF-16 of
-// either byte order: a document type declaration, or a text that merely
-// mentions one, which a service's contentControl XML has no reason to.
-bool MentionsDoctype(const std::string& bytes) {
-  std::string narrow;  // UTF-16 of ASCII becomes ASCII without its zero bytes
-  narrow.reserve(bytes.size());
-  for (char c : bytes)
-    if (c != 0) narrow += c;
-  return narrow.find("<!DOCTYPE") != std::string::npos;
-}
-
 // Makes the parser refuse a document type declaration as it meets one, before
 // any entity is declared or expanded. MSXML 3 allows one unless told; a
-// version without the property gets the text scanned for one instead.
+// version without the property gets the text's prolog read for one instead.
 void ProhibitDtd(IXMLDOMDocument* doc, const std::string& bytes) {
   static const IID kIXmlDomDocument2 = {
       0x2933bf95, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
@@ -132,7 +122,14 @@ void ProhibitDtd(IXMLDOMDocument* doc, const std::string& bytes) {
   if (SUCCEEDED(doc->QueryInterface(kIXmlDomDocument2, reinterpret_cast<void**>(doc2.Out()))) &&
       SUCCEEDED(doc2->setProperty(name.Get(), on)))
     return;
-  if (MentionsDoctype(bytes)) throw XmlError("the document declares a document type");
+  switch (ScanXmlProlog(bytes)) {
+    case XmlProlog::Clear:
+      return;
+    case XmlProlog::Doctype:
+      throw XmlError("the document declares a document type");
+    case XmlProlog::Unreadable:
+      throw XmlError("the document's prolog cannot be read for a document type");
+  }
 }
 
 }  // namespace

@@ -95,11 +95,20 @@ TEST(ForceDirs, RelativeToTheCurrentDirectory) {
   TempFolder t;
   const std::string saved = plat::CurrentDir();
   ASSERT_TRUE(plat::SetCurrentDir(t.path()));
-  ForceDirs("abc" + S + "de");
-  ForceDirs("xy");  // shorter than 3 bytes: taken for a drive, left alone
+  // Short names are folders like any other: only a drive alone is not.
+  const struct {
+    std::string dir, made;
+  } cases[] = {
+      {"abc" + S + "de", "abc/de"},
+      {"xy", "xy"},
+      {"c" + S, "c"},
+      {"ab" + S + "c", "ab/c"},
+      {"q" + S + "r" + S, "q/r"},
+      {"保", "保"},  // one double-byte character
+  };
+  for (const auto& c : cases) ForceDirs(c.dir);
   plat::SetCurrentDir(saved);
-  EXPECT_TRUE(DirExists(t / "abc/de"));
-  EXPECT_FALSE(DirExists(t / "xy"));
+  for (const auto& c : cases) EXPECT_TRUE(DirExists(t / c.made)) << c.dir;
 }
 
 TEST(DirExists, FoldersOnly) {

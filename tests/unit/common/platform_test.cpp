@@ -130,18 +130,62 @@ TEST(Files, CopyReplacesTheTarget) {
   CopyFileReplace(t / "big", t / "big");  // onto itself: the file must survive
   EXPECT_EQ(ReadAll(t / "big"), big);
 #if !defined(_WIN32)
-  // A copy cut short (here by a file size limit) leaves no part of a file.
-  std::signal(SIGXFSZ, SIG_IGN);
-  rlimit saved{};
-  getrlimit(RLIMIT_FSIZE, &saved);
-  rlimit small = saved;
-  small.rlim_cur = 1024 * 1024;
-  setrlimit(RLIMIT_FSIZE, &small);
-  const bool copied = CopyFileReplace(t / "big", t / "cut");
-  setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, SIG_DFL);
-  EXPECT_FALSE(copied);
-  EXPECT_FALSE(FileAttributes(t / "cut").has_value());
+  // A link at the destination is replaced by the copy; what it led to stays.
+  const std::string linked = "what the link leads to";
+  WriteAll(t / "linked", linked);
+  std::filesystem::create_symlink(t / "linked", t / "link");
+  EXPECT_TRUE(CopyFileReplace(t / "empty", t / "link"));
+  EXPECT_EQ(*FileAttributes(t / "link"), kAttrArchive);
+  EXPECT_EQ(ReadAll(t / "link"), "");
+  EXPECT_EQ(ReadAll(t / "linked"), linked);
+  // A replaced file keeps its mode; a folder, or a link to one, is no file.
+  std::filesystem::permissions(t / "new", std::filesystem::perms(0640));
+  EXPECT_TRUE(CopyFileReplace(t / "big", t / "new"));
+  EXPECT_EQ(std::filesystem::status(t / "new").permissions(), std::filesystem::perms(0640));
+  MakeDir(t / "dir");
+  std::filesystem::create_directory_symlink(t / "dir", t / "dirlink");
+  EXPECT_FALSE(CopyFileReplace(t / "big", t / "dir"));
+  EXPECT_FALSE(CopyFileReplace(t / "big", t / "dirlink"));
+  EXPECT_TRUE(IsExistingFolder(t / "dir"));
+  EXPECT_EQ(*FileAttributes(t / "dirlink"), kAttrReparsePoint | kAttrDirectory);
+
+  // A copy cut short (here by a file size limit) leaves no part of a file,
+  // and whatever stood at the destination as it was.
+  std::filesystem::remove(t / "link");
+  std::filesystem::create_symlink(t / "linked", t / "link");
+  WriteAll(t / "old", "the file that stood there");
+  const struct {
+    const char* to;
+    const char* left;  // nullptr: nothing there
+  } cuts[] = {
+      {"cut", nullptr},
+      {"old", "the file that stood there"},
+      {"link", linked.c_str()},
+  };
+  for (const auto& c : cuts) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit small = saved;
+    small.rlim_cur = 1024 * 1024;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const bool copied = CopyFileReplace(t / "big", t / c.to);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, SIG_DFL);
+    EXPECT_FALSE(copied) << c.to;
+    if (c.left == nullptr) EXPECT_FALSE(FileAttributes(t / c.to).has_value()) << c.to;
+    else EXPECT_TRUE(ReadAll(t / c.to) == c.left) << c.to;  // not the cut copy's megabyte
+  }
+  EXPECT_EQ(*FileAttributes(t / "link"), kAttrReparsePoint | kAttrArchive);
+  EXPECT_EQ(ReadAll(t / "linked"), linked);
+  // No temporary file is left behind, after a copy that failed or one that did not.
+  std::vector<DirEntry> left;
+  ASSERT_TRUE(ListDir(t.path(), left));
+  std::set<std::string> names;
+  for (const auto& e : left) names.insert(e.name);
+  EXPECT_EQ(names, (std::set<std::string>{"big", "dir", "dirlink", "empty", "link", "linked", "new",
+                                          "old", "target"}));
+  std::filesystem::remove(t / "dirlink");
 #endif
 }
 

@@ -8,6 +8,7 @@
 
 #include "../engine/engine_fixture.h"
 #include "common/earlier_build.h"
+#include "common/lines.h"
 #include "common/params.h"
 #include "common/variant.h"
 #include "component_loader.h"
@@ -22,6 +23,7 @@ namespace {
 const bool kComReady = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
 }  // namespace
 #else
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -151,13 +153,41 @@ TEST(EarlierFolders, EmptyFolderEmptiesARelativeFolder) {
   EXPECT_TRUE(left.empty());
 }
 
-TEST(EarlierFolders, EmptyFolderRaisesForAFolderItCannotEnterAndRestoresTheDirectory) {
+TEST(EarlierFolders, EmptyFolderFailsForAFolderItCannotEnterOrNameAndRestoresTheDirectory) {
   ComponentFolder f;
   const std::string cwd = plat::CurrentDir();
   EXPECT_THROW(earlier::EmptyFolder(f.Path("missing")), EFileError);
   EXPECT_EQ(plat::CurrentDir(), cwd);
   EXPECT_TRUE(earlier::RecreateFolder(f.Path("missing")));
   EXPECT_TRUE(plat::IsExistingFolder(f.Path("missing")));
+#if !defined(_WIN32)
+  // Entered, but the system gives no path for it: a failure, and nothing
+  // listed or removed. A removed current directory has none.
+  f.MakeDir("gone");
+  ASSERT_TRUE(plat::SetCurrentDir(f.Path("gone")));
+  plat::RemoveDir(f.Path("gone"));
+  const bool emptied = earlier::EmptyFolder(".");
+  plat::SetCurrentDir(cwd);
+  EXPECT_FALSE(emptied);
+
+  // Nor has one outside the process's root, whose entries are there to be
+  // seen: a sub-folder must not be taken for the same-named one at the root.
+  f.Write("jail/sub/keep.txt", "the root's");
+  f.Write("w/sub/keep.txt", "the folder's");
+  const pid_t child = fork();
+  if (child == 0) {
+    const bool unnamed = chdir(f.Path("w").c_str()) == 0 &&
+                         chroot(f.Path("jail").c_str()) == 0 && plat::CurrentDir().empty();
+    _exit(!unnamed ? 2 : earlier::EmptyFolder(".") ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(ReadText(f.Path("jail/sub/keep.txt")), "the root's");
+  EXPECT_EQ(ReadText(f.Path("w/sub/keep.txt")), "the folder's");
+  if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "no chroot for this user";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+#endif
 }
 
 TEST(EarlierWorkFolder, OneSharedFolderThatTheNextCallEmpties) {
@@ -210,26 +240,58 @@ TEST(EarlierNaming, OutputsLandInThePatternTargetOrSourceFolder) {
 }
 
 // Outputs land beside the host's files here: the intermediate files this
-// call named go like those of the work folder, the host's never.
-TEST(EarlierDeletion, NamedOutputsGoHostFilesAndOthersStay) {
+// call named go like those of the work folder; the host's never, and no
+// backup, even where a named output is one.
+TEST(EarlierDeletion, NamedOutputsGoHostFilesBackupsAndOthersStay) {
   ComponentFolder f;
   TTaskProcess engine("missing.xml", "", "");
   const std::string zip = engine.MakeTargetFileName(f.Path("data/a.txt"), "*.zip", "");
   const std::string hostZip = engine.MakeTargetFileName(f.Path("data/h.txt"), "*.zip", "");
   ASSERT_EQ(zip, f.Path("data/a.zip"));
-  f.Write("data/a.zip", "archive");
-  f.Write("data/h.zip", "the host's");
+  const std::string inPlace = engine.MakeTargetFileName(f.Path("out/k.txt"), "*.zip", "");
+  const std::string unCopied = engine.MakeTargetFileName(f.Path("data/u.txt"), "*.zip", "");
+  const std::string inBackupDir = engine.MakeTargetFileName(f.Path("in/b.txt"), f.Path("bk/*.enc"), "");
+  const std::string inBackupRoot =
+      engine.MakeTargetFileName(f.Path("in/r.txt"), engine.FBackupDir + "*.enc", "");
+  const std::string all[] = {zip, hostZip, inPlace, unCopied, inBackupDir, inBackupRoot};
+  for (const std::string& p : all) f.Write(p.substr(f.Dir().size()), "named");
   f.Write("data/other.zip", "unnamed");
   f.Write("task_temp/w.dat", "work");
+  f.Write("blocker", "a file where a backup folder should be");
+
+  TStep step;
+  step.Configured = true;
+  step.Backup.BackupFile = true;
+  step.Backup.ReturnParamName = "K";
+  std::string msg;
+  step.Backup.BackupDir = f.Path("out");  // the folder the output landed in: no copy
+  engine.BackupOneFile(step, inPlace, msg);
+  step.Backup.BackupDir = f.Path("blocker/sub");  // cannot be made: the list names the output
+  engine.BackupOneFile(step, unCopied, msg);
+  step.Backup.BackupDir = "bk";  // relative, as configured
+  engine.BackupOneFile(step, f.Write("in/x.dat", "x"), msg);
+  ASSERT_EQ(SplitLines(GetParamValue(msg, "K")),
+            (std::vector<std::string>{inPlace, plat::FullPathName(unCopied), Sep("bk/x.dat")}));
+
   // Relative: the same file all the same.
   engine.FHostFiles = TFullPathSet(TPackageFileList{{"", {Sep("data/h.zip")}}});
-  const TPackageFileList old = {
-      {"", {zip, hostZip, f.Path("data/other.zip"), f.Path("task_temp/w.dat")}}};
+  const struct {
+    std::string file;
+    bool stays;
+  } cases[] = {
+      {zip, false},
+      {hostZip, true},
+      {f.Path("data/other.zip"), true},
+      {f.Path("task_temp/w.dat"), false},
+      {inPlace, true},       // a backup kept where the output landed
+      {unCopied, true},      // named as the backup of a copy that failed
+      {inBackupDir, true},   // in a folder this call's backups went to
+      {inBackupRoot, true},  // under the backup root
+  };
+  TPackageFileList old(1);
+  for (const auto& c : cases) old[0].Files.push_back(c.file);
   engine.DeleteStaleFiles(old, {});
-  EXPECT_FALSE(plat::IsExistingFile(zip));
-  EXPECT_TRUE(plat::IsExistingFile(hostZip));
-  EXPECT_TRUE(plat::IsExistingFile(f.Path("data/other.zip")));
-  EXPECT_FALSE(plat::IsExistingFile(f.Path("task_temp/w.dat")));
+  for (const auto& c : cases) EXPECT_EQ(plat::IsExistingFile(c.file), c.stays) << c.file;
 }
 
 TEST(EarlierNaming, UnpackFolderIsThePatternsElseTheSourcesElseTheWorkFolder) {

@@ -130,6 +130,7 @@ TEST_F(Backup, ConfiguredFolderIsUsedAsBuilt) {
   };
   const DirCase cases[] = {
       {"mine", std::string("mine") + kSep + "a.zip", root_ + "mine" + kSep + "a.zip"},
+      {"bk", std::string("bk") + kSep + "a.zip", root_ + "bk" + kSep + "a.zip"},
       {std::string("deep") + kSep + "er" + kSep, std::string("deep") + kSep + "er" + kSep + "a.zip",
        root_ + "deep" + kSep + "er" + kSep + "a.zip"},
       {root_ + "abs", root_ + "abs" + kSep + "a.zip", root_ + "abs" + kSep + "a.zip"},

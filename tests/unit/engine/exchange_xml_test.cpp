@@ -194,6 +194,13 @@ TEST(ContentControlXml, ReadSwitchesOnTheInverseSteps) {
        false, "0: 0: 0:"},
       {"bare document type", kGbkDecl + std::string("<!DOCTYPE Any><Any>") +
            ctl("zip", "<impl>z</impl>") + "</Any>", false, "0: 0: 0:"},
+      {"document type after a comment", kGbkDecl + std::string("<!-- c --><!DOCTYPE Any><Any>") +
+           ctl("zip", "<impl>z</impl>") + "</Any>", false, "0: 0: 0:"},
+      // A mention that declares nothing is the service's text like any other.
+      {"mentioned in a comment, an instruction and a CDATA section",
+       kGbkDecl + std::string("<!-- no <!DOCTYPE here --><?note <!DOCTYPE?><Any>") +
+           ctl("zip", "<impl><![CDATA[<!DOCTYPE>]]></impl>") + "</Any>",
+       true, "0: 0: 1:<!DOCTYPE>"},
   };
   for (const auto& c : cases) {
     TStepList steps = Steps("s0", "s1", "s2");

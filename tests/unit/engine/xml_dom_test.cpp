@@ -13,6 +13,7 @@
 #include "common/files.h"
 #include "platform/platform.h"
 #include "platform/xml_dom.h"
+#include "platform/xml_prolog.h"
 
 namespace dv::plat {
 namespace {
@@ -159,6 +160,70 @@ TEST(XmlDom, LoadsNoExternalFileAndExpandsNoDeclaredEntity) {
       XmlError);
   // A DTD named by the document is not fetched.
   EXPECT_EQ(TextOfE("<!DOCTYPE r SYSTEM \"http://127.0.0.1:9/none.dtd\"><r><e>v</e></r>"), "v");
+}
+
+// ascii as UTF-16, with its byte-order mark when bom.
+std::string Utf16(const std::string& ascii, bool bigEndian, bool bom) {
+  std::string out = bom ? (bigEndian ? "\xFE\xFF" : "\xFF\xFE") : "";
+  for (char c : ascii) {
+    out += bigEndian ? std::string(1, '\0') + c : std::string(1, c) + '\0';
+  }
+  return out;
+}
+
+// The prolog scan that stands in for a parser that cannot be told to refuse
+// a document type: only what precedes the first element counts.
+TEST(XmlProlog, RefusesADocumentTypeOrAnUnreadablePrologOnly) {
+  using P = XmlProlog;
+  const std::string doctypeAfterComment = "<!-- c --><!DOCTYPE r><r/>";
+  const std::string mentions = "<?xml version=\"1.0\"?><!-- <!DOCTYPE r> --><r/>";
+  const struct {
+    const char* label;
+    std::string bytes;
+    P want;
+  } cases[] = {
+      {"plain reply", "<r><e>v</e></r>", P::Clear},
+      {"byte-order mark", "\xEF\xBB\xBF<r/>", P::Clear},
+      {"declaration, instruction, comment, then the root",
+       kDecl + "\r\n<?style x?>\n<!-- c -->\t<r/>", P::Clear},
+      {"a comment mentions one", mentions, P::Clear},
+      {"an instruction mentions one", "<?pi <!DOCTYPE r>?><r/>", P::Clear},
+      {"mentioned after the root starts",
+       "<r a='x'><![CDATA[<!DOCTYPE r>]]><?pi <!DOCTYPE r>?><!-- <!DOCTYPE r> --></r>", P::Clear},
+      {"mentioned in an attribute", "<r a=\"<!DOCTYPE r>\"/>", P::Clear},  // the parser's to refuse
+      {"document type first", "<!DOCTYPE r><r/>", P::Doctype},
+      {"after the declaration", kDecl + "\n<!DOCTYPE r [<!ENTITY x \"y\">]><r/>", P::Doctype},
+      {"after a comment", doctypeAfterComment, P::Doctype},
+      {"after an instruction and blanks", "  <?pi?>\n <!DOCTYPE r><r/>", P::Doctype},
+      {"in lower case", "<!doctype r><r/>", P::Doctype},
+      {"after a byte-order mark", "\xEF\xBB\xBF<!DOCTYPE r><r/>", P::Doctype},
+      {"UTF-16LE", Utf16(doctypeAfterComment, false, true), P::Doctype},
+      {"UTF-16BE", Utf16(doctypeAfterComment, true, true), P::Doctype},
+      {"UTF-16LE without a mark", Utf16("<!DOCTYPE r><r/>", false, false), P::Doctype},
+      {"UTF-16BE without a mark", Utf16(kDecl + "<!DOCTYPE r><r/>", true, false), P::Doctype},
+      {"UTF-16LE mentions one", Utf16(mentions, false, true), P::Clear},
+      {"UTF-16BE mentions one", Utf16(mentions, true, true), P::Clear},
+      {"UTF-16LE without a mark, plain", Utf16("<r/>", false, false), P::Clear},
+      {"UTF-16BE without a mark, plain", Utf16("<?xml version='1.0'?><r/>", true, false),
+       P::Clear},
+      {"GBK declared", kDecl + "<根/>", P::Clear},
+      {"UTF-32LE", std::string("\xFF\xFE\0\0<\0\0\0r\0\0\0/\0\0\0>\0\0\0", 20), P::Unreadable},
+      {"UTF-32BE", std::string("\0\0\xFE\xFF\0\0\0<\0\0\0r\0\0\0/\0\0\0>", 20), P::Unreadable},
+      {"UTF-32LE without a mark", std::string("<\0\0\0r\0\0\0", 8), P::Unreadable},
+      {"EBCDIC", "\x4C\x6F\xA7\x94\x93\x40", P::Unreadable},
+      {"declared UTF-7", "<?xml version=\"1.0\" encoding=\"UTF-7\"?>+ADw-!DOCTYPE r+AD4-<r/>",
+       P::Unreadable},
+      {"declared UTF-16 in single bytes", "<?xml version=\"1.0\" encoding='utf-16'?><r/>",
+       P::Unreadable},
+      {"encoding without a value", "<?xml version=\"1.0\" encoding=?><r/>", P::Unreadable},
+      {"text before the root", "x<r/>", P::Unreadable},
+      {"another declaration", "<!ELEMENT r ANY><r/>", P::Unreadable},
+      {"unterminated comment", "<!-- <r/>", P::Unreadable},
+      {"unterminated instruction", "<?xml version=\"1.0\"<r/>", P::Unreadable},
+      {"empty text", "", P::Clear},
+      {"blanks only", " \r\n", P::Clear},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ScanXmlProlog(c.bytes), c.want) << c.label;
 }
 
 #if defined(_WIN32)
