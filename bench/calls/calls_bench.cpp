@@ -415,7 +415,14 @@ std::vector<Gap> Gaps(const TransmitRun& t) {
                                 [](const auto& a, const auto& b) { return a.first < b.first; }))
           g.deleted.push_back(f.second);
     }
-    gaps.push_back(g);
+    // One line a step: the gaps between its own calls (one a package) join
+    // the gap that follows them.
+    if (!gaps.empty() && i > 0 && gaps.back().after == after) {
+      gaps.back().ms += g.ms;
+      gaps.back().deleted.insert(gaps.back().deleted.end(), g.deleted.begin(), g.deleted.end());
+    } else {
+      gaps.push_back(g);
+    }
     if (i < t.calls.size()) {
       from = t.calls[i].noted;
       after = t.calls[i].name;
