@@ -59,8 +59,13 @@ uint64_t MemoryNow() { return Counters().WorkingSetSize; }
 uint64_t MemoryPeak() { return Counters().PeakWorkingSetSize; }
 bool ResetPeak() { return false; }
 const char* MemoryKind() { return "working set (GetProcessMemoryInfo)"; }
-uint64_t PrivateNow() { return Counters().PrivateUsage; }
-const char* PrivateKind() { return "private bytes (PrivateUsage), sampled every ms"; }
+// Wine leaves PrivateUsage at 0 and tells the same in PagefileUsage, where
+// it fills that at all.
+uint64_t PrivateNow() {
+  const PROCESS_MEMORY_COUNTERS_EX c = Counters();
+  return std::max<uint64_t>(c.PrivateUsage, c.PagefileUsage);
+}
+const char* PrivateKind() { return "private bytes (PrivateUsage or PagefileUsage), sampled every ms"; }
 
 namespace {
 struct Sampler {
