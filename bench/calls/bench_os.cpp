@@ -4,10 +4,15 @@
 #include <windows.h>
 #include <objbase.h>
 #include <psapi.h>
+
+#include <algorithm>
 #else
+#include <pthread.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -32,6 +37,8 @@ bool PlatformCopy(const std::string& from, const std::string& to) {
   return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
 }
 
+bool PlatformDelete(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+
 std::string ProgramDir() {
   char buf[MAX_PATH * 4];
   std::string p(buf, GetModuleFileNameA(nullptr, buf, sizeof buf));
@@ -39,10 +46,11 @@ std::string ProgramDir() {
 }
 
 namespace {
-PROCESS_MEMORY_COUNTERS Counters() {
-  PROCESS_MEMORY_COUNTERS c{};
+PROCESS_MEMORY_COUNTERS_EX Counters() {
+  PROCESS_MEMORY_COUNTERS_EX c{};
   c.cb = sizeof c;
-  GetProcessMemoryInfo(GetCurrentProcess(), &c, sizeof c);
+  GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&c),
+                       sizeof c);
   return c;
 }
 }  // namespace
@@ -51,6 +59,49 @@ uint64_t MemoryNow() { return Counters().WorkingSetSize; }
 uint64_t MemoryPeak() { return Counters().PeakWorkingSetSize; }
 bool ResetPeak() { return false; }
 const char* MemoryKind() { return "working set (GetProcessMemoryInfo)"; }
+// Wine leaves PrivateUsage at 0 and tells the same in PagefileUsage, where
+// it fills that at all.
+uint64_t PrivateNow() {
+  const PROCESS_MEMORY_COUNTERS_EX c = Counters();
+  return std::max<uint64_t>(c.PrivateUsage, c.PagefileUsage);
+}
+const char* PrivateKind() { return "private bytes (PrivateUsage or PagefileUsage), sampled every ms"; }
+
+namespace {
+struct Sampler {
+  volatile LONG stop = 0;
+  uint64_t peak = 0;
+  HANDLE thread = nullptr;
+};
+DWORD WINAPI SampleLoop(void* p) {
+  auto* s = static_cast<Sampler*>(p);
+  while (!s->stop) {
+    s->peak = std::max<uint64_t>(s->peak, PrivateNow());
+    Sleep(1);
+  }
+  return 0;
+}
+}  // namespace
+
+void PrivatePeak::Start() {
+  auto* s = new Sampler;
+  s->peak = PrivateNow();
+  s->thread = CreateThread(nullptr, 0, SampleLoop, s, 0, nullptr);
+  thread_ = s;
+}
+
+uint64_t PrivatePeak::Stop() {
+  auto* s = static_cast<Sampler*>(thread_);
+  InterlockedExchange(&s->stop, 1);
+  if (s->thread) {
+    WaitForSingleObject(s->thread, INFINITE);
+    CloseHandle(s->thread);
+  }
+  const uint64_t peak = std::max<uint64_t>(s->peak, PrivateNow());
+  delete s;
+  thread_ = nullptr;
+  return peak;
+}
 
 #else
 
@@ -67,6 +118,8 @@ bool PlatformCopy(const std::string& from, const std::string& to) {
   return std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing,
                                     ec);
 }
+
+bool PlatformDelete(const std::string& path) { return unlink(path.c_str()) == 0; }
 
 std::string ProgramDir() {
   std::vector<char> buf(4096);
@@ -100,6 +153,43 @@ bool ResetPeak() {
   return std::fclose(f) == 0 && ok;
 }
 const char* MemoryKind() { return "resident set (VmRSS/VmHWM)"; }
+uint64_t PrivateNow() { return StatusValue("RssAnon"); }
+const char* PrivateKind() { return "resident anonymous memory (RssAnon), sampled every ms"; }
+
+namespace {
+struct Sampler {
+  std::atomic<bool> stop{false};
+  std::atomic<uint64_t> peak{0};
+  pthread_t thread{};
+  bool started = false;
+};
+void* SampleLoop(void* p) {
+  auto* s = static_cast<Sampler*>(p);
+  while (!s->stop) {
+    const uint64_t now = PrivateNow();
+    if (now > s->peak) s->peak = now;
+    usleep(1000);
+  }
+  return nullptr;
+}
+}  // namespace
+
+void PrivatePeak::Start() {
+  auto* s = new Sampler;
+  s->peak = PrivateNow();
+  s->started = pthread_create(&s->thread, nullptr, SampleLoop, s) == 0;
+  thread_ = s;
+}
+
+uint64_t PrivatePeak::Stop() {
+  auto* s = static_cast<Sampler*>(thread_);
+  s->stop = true;
+  if (s->started) pthread_join(s->thread, nullptr);
+  const uint64_t peak = std::max<uint64_t>(s->peak, PrivateNow());
+  delete s;
+  thread_ = nullptr;
+  return peak;
+}
 
 #endif
 

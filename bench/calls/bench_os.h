@@ -21,6 +21,8 @@ int64_t NowNs();
 void InitHostThread();
 // CopyFileA on Windows, std::filesystem::copy_file elsewhere; replaces to.
 bool PlatformCopy(const std::string& from, const std::string& to);
+// DeleteFileA on Windows, unlink elsewhere.
+bool PlatformDelete(const std::string& path);
 // Folder of the running program, with a trailing separator.
 std::string ProgramDir();
 
@@ -32,5 +34,21 @@ uint64_t MemoryPeak();
 bool ResetPeak();
 // The name of what MemoryNow and MemoryPeak read.
 const char* MemoryKind();
+
+// The process's private memory now, in bytes: Windows, its private commit
+// (PrivateUsage; under Wine its resident anonymous memory); Linux, its
+// resident anonymous memory (RssAnon). Neither keeps a peak that can be
+// reset (Wine keeps none at all), so PrivatePeak samples it every
+// millisecond on a thread of its own from Start to Stop.
+uint64_t PrivateNow();
+const char* PrivateKind();
+class PrivatePeak {
+ public:
+  void Start();
+  uint64_t Stop();  // the highest value seen
+
+ private:
+  void* thread_ = nullptr;
+};
 
 }  // namespace dvbench

@@ -43,11 +43,33 @@
 namespace {
 std::atomic<int64_t> gSiblingNs{0};
 std::atomic<int64_t> gRequestBytes{0};
+
+// One sibling export call, and the work folder's files as it ended.
+struct SiblingCall {
+  std::string name;
+  int64_t start, end, noted;  // noted: when this host had taken it down
+  std::vector<std::pair<std::string, uint64_t>> files;
+};
+// Where the calls are taken down, with the work folder to list; null: only
+// their time is added up.
+std::vector<SiblingCall>* gTimeline = nullptr;
+std::string gWatchDir;
+int64_t gNoteNs = 0;  // this host's time taking the calls down, not the component's
+
+int64_t HostNowNs();
+std::vector<std::pair<std::string, uint64_t>> FilesUnder(const std::string& dir);
 }  // namespace
 
-// The pass-through siblings add the time of every export call here, and the
-// loopback service tells the size of the request it received.
-DVB_HOST_EXPORT void DvBenchAddSiblingNs(int64_t ns) { gSiblingNs.fetch_add(ns); }
+// The pass-through siblings tell every export call here, and the loopback
+// service the size of the request it received.
+DVB_HOST_EXPORT void DvBenchSiblingCall(const char* name, int64_t start, int64_t end) {
+  gSiblingNs.fetch_add(end - start);
+  if (!gTimeline) return;
+  const int64_t t0 = HostNowNs();
+  gTimeline->push_back({name, start, end, 0, FilesUnder(gWatchDir)});
+  gTimeline->back().noted = HostNowNs();
+  gNoteNs += gTimeline->back().noted - t0;
+}
 DVB_HOST_EXPORT void DvBenchNoteRequest(int64_t bytes) { gRequestBytes = bytes; }
 
 namespace {
@@ -56,6 +78,18 @@ namespace fs = std::filesystem;
 using dvbench::kSep;
 
 constexpr uint64_t KiB = 1024, MiB = 1024 * 1024;
+
+int64_t HostNowNs() { return dvbench::NowNs(); }
+
+// Every file below dir with its size, sorted by name.
+std::vector<std::pair<std::string, uint64_t>> FilesUnder(const std::string& dir) {
+  std::vector<std::pair<std::string, uint64_t>> files;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+    if (it->is_regular_file(ec)) files.emplace_back(it->path().string(), it->file_size(ec));
+  std::sort(files.begin(), files.end());
+  return files;
+}
 
 // Milliseconds since t0 (from dvbench::NowNs).
 double MsSince(int64_t t0) { return static_cast<double>(dvbench::NowNs() - t0) / 1e6; }
@@ -277,18 +311,18 @@ void BenchExport(const Setup& s, const FileSet& set, int reps, double target) {
     fs::remove_all(out, ec);
   };
   std::vector<double> base, comp;
-  for (int r = 0; r < reps; ++r) {
-    // Alternating, so that both see the same state of the machine.
+  auto baseline = [&] {
     fresh();
-    auto t0 = dvbench::NowNs();
+    const auto t0 = dvbench::NowNs();
     fs::create_directories(out);
     for (const std::string& f : files)
       if (!dvbench::PlatformCopy(f, out + f.substr(f.find_last_of(kSep) + 1)))
         Die("baseline copy failed: " + f);
     base.push_back(MsSince(t0));
-
+  };
+  auto component = [&] {
     fresh();
-    t0 = dvbench::NowNs();
+    const auto t0 = dvbench::NowNs();
     const CallOut c = Call(s, "export", "EXPORT", xml, out);
     comp.push_back(MsSince(t0));
     if (c.code != 0) Die("DataExport failed: " + std::to_string(c.code) + " " + c.msg);
@@ -296,6 +330,18 @@ void BenchExport(const Setup& s, const FileSet& set, int reps, double target) {
         set.count)
       Die("DataExport did not deliver every file");
     s.CleanWork();
+  };
+  for (int r = 0; r < reps; ++r) {
+    // Alternating, so that both see the same state of the machine, and
+    // taking turns to go first: whichever copies second meets the first's
+    // gigabyte still being written back.
+    if (r % 2 == 0) {
+      baseline();
+      component();
+    } else {
+      component();
+      baseline();
+    }
   }
   fresh();
   Row row;
@@ -315,17 +361,31 @@ void BenchExport(const Setup& s, const FileSet& set, int reps, double target) {
 // ---- DataTransmit --------------------------------------------------------------
 
 struct TransmitRun {
-  double totalMs, siblingMs;
+  double totalMs, siblingMs, noteMs;
   uint64_t requestBytes;
+  // With a timeline: the sibling calls, the call's start and end, and the
+  // work folder's files once it had returned.
+  std::vector<SiblingCall> calls;
+  int64_t start = 0, end = 0;
+  std::vector<std::pair<std::string, uint64_t>> filesAfter;
 };
 
 // A failed call gives totalMs < 0 and its result and message in failure.
-TransmitRun Transmit(const Setup& s, const std::string& xml, std::string* failure = nullptr) {
+TransmitRun Transmit(const Setup& s, const std::string& xml, std::string* failure = nullptr,
+                     bool timeline = false) {
   gSiblingNs = 0;
   gRequestBytes = 0;
-  const auto t0 = dvbench::NowNs();
+  gNoteNs = 0;
+  TransmitRun run{};
+  if (timeline) {
+    gTimeline = &run.calls;
+    gWatchDir = s.comp + "temp";
+  }
+  run.start = dvbench::NowNs();
   const CallOut c = Call(s, "transmit", "TRANSMIT", xml, "");
-  const double total = MsSince(t0);
+  run.end = dvbench::NowNs();
+  gTimeline = nullptr;
+  if (timeline) run.filesAfter = FilesUnder(gWatchDir);
   s.CleanWork();
   std::string why;
   if (c.code != 0) why = "result " + std::to_string(c.code) + ", message " + c.msg;
@@ -333,18 +393,151 @@ TransmitRun Transmit(const Setup& s, const std::string& xml, std::string* failur
   if (!why.empty()) {
     if (!failure) Die("DataTransmit failed: " + why);
     *failure = why;
-    return {-1, 0, 0};
+    run.totalMs = -1;
+    return run;
   }
-  return {total, static_cast<double>(gSiblingNs.load()) / 1e6,
-          static_cast<uint64_t>(gRequestBytes.load())};
+  run.totalMs = static_cast<double>(run.end - run.start) / 1e6;
+  run.siblingMs = static_cast<double>(gSiblingNs.load()) / 1e6;
+  run.noteMs = static_cast<double>(gNoteNs) / 1e6;
+  run.requestBytes = static_cast<uint64_t>(gRequestBytes.load());
+  return run;
 }
 
-void BenchTransmit(const Setup& s, const FileSet& set, int reps, double targetShare) {
+// What the component did between two sibling calls: its time there and the
+// sizes of the files it deleted there.
+struct Gap {
+  std::string after;  // the sibling call before it; empty: the call's start
+  double ms;
+  std::vector<uint64_t> deleted;
+};
+
+std::vector<Gap> Gaps(const TransmitRun& t) {
+  std::vector<Gap> gaps;
+  int64_t from = t.start;
+  std::string after;
+  for (std::size_t i = 0; i <= t.calls.size(); ++i) {
+    const int64_t to = i < t.calls.size() ? t.calls[i].start : t.end;
+    Gap g{after, static_cast<double>(to - from) / 1e6, {}};
+    if (i > 0) {
+      // Files there when the previous call ended and gone by the next.
+      const auto& before = t.calls[i - 1].files;
+      const auto& later = i < t.calls.size() ? t.calls[i].files : t.filesAfter;
+      for (const auto& f : before)
+        if (!std::binary_search(later.begin(), later.end(), f,
+                                [](const auto& a, const auto& b) { return a.first < b.first; }))
+          g.deleted.push_back(f.second);
+    }
+    // One line a step: the gaps between its own calls (one a package) join
+    // the gap that follows them.
+    if (!gaps.empty() && i > 0 && gaps.back().after == after) {
+      gaps.back().ms += g.ms;
+      gaps.back().deleted.insert(gaps.back().deleted.end(), g.deleted.begin(), g.deleted.end());
+    } else {
+      gaps.push_back(g);
+    }
+    if (i < t.calls.size()) {
+      from = t.calls[i].noted;
+      after = t.calls[i].name;
+    }
+  }
+  return gaps;
+}
+
+// The platform deleting a file of size bytes just written, as the
+// component deletes a step's input just after the next step wrote its
+// output. With handOver, the file is first lent the way the Communication
+// step lends the request: mapped, every page read, released (the reading
+// not timed, as it is the library's).
+double PlatformDeleteMs(const std::string& path, uint64_t size, double* handOverMs) {
+  {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) Die("cannot create " + path);
+    const std::vector<char> block(1 * MiB, 'd');
+    for (uint64_t done = 0; done < size;) {
+      const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(block.size(), size - done));
+      if (std::fwrite(block.data(), 1, n, f) != n) Die("cannot write " + path);
+      done += n;
+    }
+    if (std::fclose(f) != 0) Die("cannot write " + path);
+  }
+  if (handOverMs) {
+    dv::plat::FileView view;
+    const int64_t t0 = dvbench::NowNs();
+    if (!view.Open(path, INT32_MAX)) Die("cannot map " + path);
+    const int64_t t1 = dvbench::NowNs();
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < view.Size(); i += 4096) sum += static_cast<unsigned char>(view.Data()[i]);
+    volatile unsigned sink = sum;
+    (void)sink;
+    const int64_t t2 = dvbench::NowNs();
+    view.Release();
+    *handOverMs = static_cast<double>(t1 - t0 + dvbench::NowNs() - t2) / 1e6;
+  }
+  const int64_t t0 = dvbench::NowNs();
+  if (!dvbench::PlatformDelete(path)) Die("cannot delete " + path);
+  return MsSince(t0);
+}
+
+std::string MiBText(uint64_t bytes) { return Fixed(static_cast<double>(bytes) / double(MiB), 1); }
+
+// Where the component's own time of the call goes: between the siblings'
+// calls, beside the platform deleting files of the sizes it deleted there,
+// and the request's hand-over on its own.
+void PrintBreakdown(const FileSet& set, const std::vector<std::vector<Gap>>& reps,
+                    const std::vector<std::vector<double>>& platformMs,
+                    const std::vector<double>& handOver, const std::vector<double>& own,
+                    const std::vector<double>& total) {
+  const std::vector<Gap>& first = reps.front();
+  std::printf("\n== DataTransmit %s: where the component's own time goes (medians of %zu calls)\n",
+              set.Label().c_str(), reps.size());
+  std::printf("  own %.1f ms of %.1f ms; between the siblings' calls:\n", Median(own),
+              Median(total));
+  std::printf("  %-16s %10s   %-28s %s\n", "after", "ms", "deleted there",
+              "the platform deleting the same sizes");
+  double deletionMs = 0, gapsWithDeletion = 0;
+  for (std::size_t g = 0; g < first.size(); ++g) {
+    std::vector<double> ms, plat;
+    for (std::size_t r = 0; r < reps.size(); ++r) {
+      ms.push_back(reps[r][g].ms);
+      plat.push_back(platformMs[r][g]);
+    }
+    uint64_t bytes = 0;
+    for (uint64_t b : first[g].deleted) bytes += b;
+    std::string what = "-", base;
+    if (!first[g].deleted.empty()) {
+      what = std::to_string(first[g].deleted.size()) + " file(s), " + MiBText(bytes) + " MiB";
+      base = Fixed(Median(plat), 1) + " ms";
+      deletionMs += Median(plat);
+      gapsWithDeletion += Median(ms);
+    }
+    std::printf("  %-16s %10.1f   %-28s %s\n", first[g].after.empty() ? "(the call's start)"
+                                                                     : first[g].after.c_str(),
+                Median(ms), what.c_str(), base.c_str());
+  }
+  const double ownMs = Median(own), handOverMs = Median(handOver);
+  std::printf("  deletion of the intermediates: the platform takes %.1f ms (%.1f%% of the call); "
+              "the gaps holding them %.1f ms\n",
+              deletionMs, 100 * deletionMs / Median(total), gapsWithDeletion);
+  std::printf("  the request's hand-over (view mapped and released, in the gaps around Send): "
+              "%.1f ms (%.1f%%)\n",
+              handOverMs, 100 * handOverMs / Median(total));
+  std::printf("  the rest (configuration, library loads, buffers, reply saved, naming): %.1f ms "
+              "(%.1f%%)\n",
+              ownMs - deletionMs - handOverMs, 100 * (ownMs - deletionMs - handOverMs) / Median(total));
+  std::fflush(stdout);
+}
+
+void BenchTransmit(const Setup& s, const FileSet& set, int reps, double targetShare,
+                   bool breakdown = false) {
   const std::string xml = PackagesXml(MakeFiles(s, set));
-  std::vector<double> total, sib, own;
+  const std::string scratch = s.root + "scratch" + kSep;
+  if (breakdown) fs::create_directories(scratch);
+  std::vector<double> total, sib, own, handOver;
+  std::vector<std::vector<Gap>> gapReps;
+  std::vector<std::vector<double>> platformReps;
   for (int r = 0; r < reps; ++r) {
     std::string failure;
-    const TransmitRun t = Transmit(s, xml, &failure);
+    const TransmitRun t = Transmit(s, xml, &failure, breakdown);
     if (t.totalMs < 0) {
       // Reported, not hidden: the row says the call failed and why.
       Row row;
@@ -359,7 +552,29 @@ void BenchTransmit(const Setup& s, const FileSet& set, int reps, double targetSh
     }
     total.push_back(t.totalMs);
     sib.push_back(t.siblingMs);
-    own.push_back(t.totalMs - t.siblingMs);
+    own.push_back(t.totalMs - t.siblingMs - t.noteMs);
+    if (breakdown) {
+      // Alternating with the calls, so that both see the same state of the
+      // machine.
+      std::vector<Gap> gaps = Gaps(t);
+      std::vector<double> plat;
+      double lent = 0;
+      for (const Gap& g : gaps) {
+        double ms = 0;
+        for (uint64_t size : g.deleted) {
+          const bool isRequest = g.after == "Send" && size == t.requestBytes && lent == 0;
+          ms += PlatformDeleteMs(scratch + "intermediate.dat", size, isRequest ? &lent : nullptr);
+        }
+        plat.push_back(ms);
+      }
+      gapReps.push_back(std::move(gaps));
+      platformReps.push_back(std::move(plat));
+      handOver.push_back(lent);
+    }
+  }
+  if (breakdown) {
+    std::error_code ec;
+    fs::remove_all(scratch, ec);
   }
   Row row;
   row.what = "DataTransmit, pass-through / siblings' own";
@@ -375,6 +590,7 @@ void BenchTransmit(const Setup& s, const FileSet& set, int reps, double targetSh
   gRows.push_back(row);
   std::fprintf(stderr, "  %s %s: %.2f / %.2f ms\n", row.what.c_str(), row.files.c_str(), row.compMs,
                row.baseMs);
+  if (breakdown) PrintBreakdown(set, gapReps, platformReps, handOver, own, total);
 }
 
 // ---- IsConnected: the fixed cost of one call ------------------------------------
@@ -461,24 +677,37 @@ void BenchPeak(const Setup& s, uint64_t fileSize, bool keepData) {
   const bool reset = dvbench::ResetPeak();
   const uint64_t before = dvbench::MemoryNow();
   const uint64_t peakBefore = dvbench::MemoryPeak();
+  const uint64_t privateBefore = dvbench::PrivateNow();
   gSiblingNs = 0;
   gRequestBytes = 0;
+  dvbench::PrivatePeak sampler;
+  sampler.Start();
   const CallOut c = Call(s, "transmit", "TRANSMIT", xml, "");
+  const uint64_t privatePeak = sampler.Stop();
   const uint64_t peak = dvbench::MemoryPeak();
   if (c.code != 0) Die("DataTransmit failed: " + std::to_string(c.code) + " " + c.msg);
   const uint64_t request = static_cast<uint64_t>(gRequestBytes.load());
   s.CleanWork();
   if (!keepData) RemoveFiles(s, big);
   const uint64_t extra = peak > before ? peak - before : 0;
-  const uint64_t bound = request + 10 * MiB + 16 * MiB;
-  std::printf("\n== Peak memory of one DataTransmit over %s (%s%s)\n", big.Label().c_str(),
+  const uint64_t privateExtra = privatePeak > privateBefore ? privatePeak - privateBefore : 0;
+  // The request is lent as a view of its file: the private memory a call
+  // needs does not grow with it.
+  const uint64_t bound = 10 * MiB + 16 * MiB;
+  std::printf("\n== Peak memory of one DataTransmit over %s (request %.1f MiB)\n",
+              big.Label().c_str(), request / double(MiB));
+  std::printf("  private: %s\n", dvbench::PrivateKind());
+  std::printf("    before the call %8.1f MiB, peak during it %8.1f MiB\n",
+              privateBefore / double(MiB), privatePeak / double(MiB));
+  std::printf("    added by the call %6.1f MiB; reply buffer 10 MiB + 16 MiB = %.1f MiB: %s\n",
+              privateExtra / double(MiB), bound / double(MiB),
+              privatePeak == 0 ? "not told by this system" : privateExtra <= bound ? "met" : "MISSED");
+  std::printf("  working set: %s%s (the request's pages count as the library reads them)\n",
               dvbench::MemoryKind(), reset ? ", peak reset before the call" : "");
-  std::printf("  before the call %8.1f MiB (peak so far %.1f MiB), peak during it %8.1f MiB\n",
-              before / double(MiB), peakBefore / double(MiB), peak / double(MiB));
-  std::printf("  added by the call %6.1f MiB; request %.1f MiB + reply buffer 10 MiB + 16 MiB = "
-              "%.1f MiB: %s\n",
-              extra / double(MiB), request / double(MiB), bound / double(MiB),
-              extra <= bound ? "met" : "MISSED");
+  std::printf("    before the call %8.1f MiB (peak so far %.1f MiB), peak during it %8.1f MiB, "
+              "added %.1f MiB\n",
+              before / double(MiB), peakBefore / double(MiB), peak / double(MiB),
+              extra / double(MiB));
   std::fflush(stdout);
 }
 
@@ -530,7 +759,7 @@ int main(int argc, char** argv) {
       for (const FileSet& set : small)
         if ((!quick || set.count <= 100) && run(set))
           BenchTransmit(s, set, set.count >= 1000 ? reps / 2 + 1 : reps, 0);
-      if (run(large)) BenchTransmit(s, large, largeReps, quick ? 0 : 0.10);
+      if (run(large)) BenchTransmit(s, large, largeReps, quick ? 0 : 0.10, /*breakdown=*/true);
       if (!keep) RemoveFiles(s, large);
     }
 #if defined(_WIN64)

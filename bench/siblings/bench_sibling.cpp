@@ -4,7 +4,7 @@
 // copy), the message library a plain concatenation, the loopback service an
 // echo of the request. Nothing is logged or steered, so what a call costs
 // beyond these copies is the component's. Every export adds the time it took
-// to the host's counter "DvBenchAddSiblingNs" when the host exports one.
+// to the host through "DvBenchSiblingCall" when the host exports one.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -66,15 +66,20 @@ Fn HostCounter(const char* name) {
 #endif
 }
 
-// Times one export call and hands the time to the host.
+// Times one export call and hands the host its name, start and end (one
+// clock for host and siblings), so the host can tell what the component did
+// between the calls.
 class Timed {
  public:
-  Timed() : start_(NowNs()) {}
+  explicit Timed(const char* name) : name_(name), start_(NowNs()) {}
   ~Timed() {
-    if (auto add = HostCounter<void (*)(int64_t)>("DvBenchAddSiblingNs")) add(NowNs() - start_);
+    const int64_t end = NowNs();
+    if (auto note = HostCounter<void (*)(const char*, int64_t, int64_t)>("DvBenchSiblingCall"))
+      note(name_, start_, end);
   }
 
  private:
+  const char* name_;
   int64_t start_;
 };
 
@@ -143,12 +148,12 @@ class Timed {
 #if defined(DVB_LIB_ULVARAN)
 DVB_EXPORT LibBool DV_STDCALL Encode(WindowHandle, const char*, const char*, const char* src,
                                      const char* tgt, char**) {
-  Timed t;
+  Timed t("Encode");
   return CopyPlain(Text(src), Text(tgt));
 }
 DVB_EXPORT LibBool DV_STDCALL Decode(WindowHandle, const char*, const char*, const char* src,
                                      const char* tgt, char**) {
-  Timed t;
+  Timed t("Decode");
   return CopyPlain(Text(src), Text(tgt));
 }
 #endif
@@ -156,12 +161,12 @@ DVB_EXPORT LibBool DV_STDCALL Decode(WindowHandle, const char*, const char*, con
 #if defined(DVB_LIB_SIBBERT)
 DVB_EXPORT LibBool DV_STDCALL Encrypt(WindowHandle, const char*, const char*, const char*,
                                       const char* src, const char* tgt, char**) {
-  Timed t;
+  Timed t("Encrypt");
   return CopyPlain(Text(src), Text(tgt));
 }
 DVB_EXPORT LibBool DV_STDCALL Decrypt(WindowHandle, const char*, const char*, const char*,
                                       const char* src, const char* tgt, char**) {
-  Timed t;
+  Timed t("Decrypt");
   return CopyPlain(Text(src), Text(tgt));
 }
 #endif
@@ -169,14 +174,14 @@ DVB_EXPORT LibBool DV_STDCALL Decrypt(WindowHandle, const char*, const char*, co
 #if defined(DVB_LIB_MORDANE)
 DVB_EXPORT LibBool DV_STDCALL Compress(WindowHandle, const char*, const char*,
                                        const char* listText, const char* tgt, char**) {
-  Timed t;
+  Timed t("Compress");
   const auto files = dvtest::fmt::ListLines(Text(listText));
   return !files.empty() && Concatenate(files, Text(tgt));
 }
 // "Unpacks" the archive as one file beside it, named after it.
 DVB_EXPORT LibBool DV_STDCALL UnCompress(WindowHandle, const char*, const char*, const char* src,
                                          char* listBuf, char**) {
-  Timed t;
+  Timed t("UnCompress");
   const std::string to = InFolder(Text(listBuf), FileName(Text(src)) + ".out");
   if (!CopyPlain(Text(src), to)) return 0;
   PutText(listBuf, kListSize, to + "\r\n");
@@ -187,7 +192,7 @@ DVB_EXPORT LibBool DV_STDCALL UnCompress(WindowHandle, const char*, const char*,
 #if defined(DVB_LIB_TRESSIL)
 DVB_EXPORT LibBool DV_STDCALL IsConnected(WindowHandle, const char*, const char*, const char*,
                                           char**) {
-  Timed t;
+  Timed t("IsConnected");
   return 1;
 }
 DVB_EXPORT LibBool DV_STDCALL IsServerConnected(WindowHandle, const char*, const char*,
@@ -199,7 +204,7 @@ DVB_EXPORT LibBool DV_STDCALL IsServerConnected(WindowHandle, const char*, const
 DVB_EXPORT LibBool DV_STDCALL Send(WindowHandle, const char*, const char*, const char*, int32_t,
                                    const char* request, int32_t requestLen, char* replyBuf,
                                    int32_t* replyLen, char**) {
-  Timed t;
+  Timed t("Send");
   if (auto note = HostCounter<void (*)(int64_t)>("DvBenchNoteRequest")) note(requestLen);
   uint64_t sum = 0;
   for (int32_t i = 0; i < requestLen; i += 8) {
@@ -221,7 +226,7 @@ DVB_EXPORT LibBool DV_STDCALL Send(WindowHandle, const char*, const char*, const
 DVB_EXPORT LibBool DV_STDCALL MessagePacket(WindowHandle, const char*, const char*,
                                             const char* listText, const char* tgt, const char*,
                                             const char*, const char* contentControl, char**) {
-  Timed t;
+  Timed t("MessagePacket");
   const std::string cc = Text(contentControl);
   return Concatenate(dvtest::fmt::ListLines(Text(listText)), Text(tgt),
                      kHeadMagic + std::to_string(cc.size()) + "\n" + cc);
@@ -231,7 +236,7 @@ DVB_EXPORT LibBool DV_STDCALL MessagePacket(WindowHandle, const char*, const cha
 DVB_EXPORT LibBool DV_STDCALL MessageParse(WindowHandle, const char*, const char*,
                                            const char* src, char* listBuf, char* out1, char* out2,
                                            char* out3, char** msg) {
-  Timed t;
+  Timed t("MessageParse");
   std::FILE* in = std::fopen(Text(src).c_str(), "rb");
   if (!in) return 0;
   char head[64] = {};

@@ -299,7 +299,7 @@ bool TNetManageDll::IsConnected(const std::string& communCfgFile,
 }
 
 bool TNetManageDll::Send(const std::string& communCfgFile, const std::string& proxyCfgFile,
-                         const std::string& implName, int32_t value, const std::string& request,
+                         const std::string& implName, int32_t value, std::string_view request,
                          std::string& reply, std::string& msg) {
   std::unique_ptr<CallBuffer> replyBuf;
   try {
@@ -313,7 +313,8 @@ bool TNetManageDll::Send(const std::string& communCfgFile, const std::string& pr
       kSendTexts, FSendProc != nullptr, msg,
       [&](char** m) {
         return FSendProc(ApplicationWindowHandle(), communCfgFile.c_str(), proxyCfgFile.c_str(),
-                         implName.c_str(), value, request.c_str(),
+                         implName.c_str(), value,
+                         request.empty() ? "" : request.data(),
                          static_cast<int32_t>(request.size()), replyBuf->Data(), &replyLen, m);
       },
       [&] {

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "components/sibling_api.h"
@@ -118,8 +119,11 @@ class TNetManageDll : public TBaseDll {
  public:
   bool IsConnected(const std::string& communCfgFile, const std::string& proxyCfgFile,
                    const std::string& netParam, std::string& msg);
+  // request: the bytes handed to the library as they are, not copied; a zero
+  // byte that the library can read must follow them (as in a std::string or
+  // a plat::FileView).
   bool Send(const std::string& communCfgFile, const std::string& proxyCfgFile,
-            const std::string& implName, int32_t value, const std::string& request,
+            const std::string& implName, int32_t value, std::string_view request,
             std::string& reply, std::string& msg);
   SendFn FSendProc = nullptr;
   IsConnectedFn FIsConnectedProc = nullptr;

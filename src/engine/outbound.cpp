@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/files.h"
@@ -101,15 +102,20 @@ int32_t TTaskProcess::DoCommunication(const TStep& Step, const TPackageFileList&
   const std::string& requestFile = Files.front().Files.front();
   // An unreadable request must not go out as an empty one; an empty file
   // that could be read is sent as it is. Send takes the length as a signed
-  // 32-bit number: a request of 2 GiB or more cannot be told to it.
+  // 32-bit number: a request of 2 GiB or more cannot be told to it. The
+  // library reads the request from a view of the file: a copy would cost
+  // the host's memory the request's size. The view is let go before the
+  // step loop deletes the file.
   constexpr uint64_t kMaxRequestBytes = INT32_MAX;
-  std::string content;
-  if (!plat::ReadFileBytes(requestFile, content, kMaxRequestBytes))
-    return FailStep(Msg, FormatWithPath(kReadRequestMsg, requestFile));
   std::string reply;
-  if (!dll->Send(FComponentCfg.CommunCfgFile, FComponentCfg.ProxyCfgFile, Step.Name, 0, content,
-                 reply, Msg))
-    return -1;
+  {
+    plat::FileView request;
+    if (!request.Open(requestFile, kMaxRequestBytes))
+      return FailStep(Msg, FormatWithPath(kReadRequestMsg, requestFile));
+    if (!dll->Send(FComponentCfg.CommunCfgFile, FComponentCfg.ProxyCfgFile, Step.Name, 0,
+                   std::string_view(request.Data(), request.Size()), reply, Msg))
+      return -1;
+  }
   // Named once the reply is in, so its time stamp is that of the reply.
   const std::string target =
       MakeTargetFileName(std::string(), Step.FileName, MakeMessageFileName(false, std::string()));

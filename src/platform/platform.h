@@ -128,6 +128,38 @@ bool CopyFileReplace(const std::string& from, const std::string& to);
 bool ReadFileBytes(const std::string& path, std::string& out,
                    uint64_t maxSize = UINT64_MAX);
 
+// A whole file mapped read-only into memory, to hand its bytes to a library
+// without a copy in the heap. Data() gives Size() bytes and after them a
+// zero byte that can be read, whatever the size; an empty file gives an
+// empty string. Windows: the file is open to other readers only while it
+// is held; a size that is an exact multiple of the page size, after which
+// no byte of a view can be read, is read into memory instead. POSIX: a file
+// cut short under the view faults (a bus error) whoever reads past its new
+// end.
+class FileView {
+ public:
+  FileView() = default;
+  FileView(const FileView&) = delete;
+  FileView& operator=(const FileView&) = delete;
+  ~FileView() { Release(); }
+  // False (the view empty) on any failure, also when the file is larger than
+  // maxSize bytes (told before anything is mapped) or cannot be mapped.
+  bool Open(const std::string& path, uint64_t maxSize = UINT64_MAX);
+  // Unmaps and closes; the view is empty afterwards.
+  void Release();
+  const char* Data() const { return data_; }
+  std::size_t Size() const { return size_; }
+
+ private:
+  const char* data_ = "";
+  std::size_t size_ = 0;
+  void* base_ = nullptr;      // what is unmapped
+  std::size_t mapped_ = 0;    // POSIX: bytes reserved at base_
+  void* file_ = nullptr;      // Windows: the open file and its mapping object
+  void* section_ = nullptr;
+  std::string copy_;          // Windows: the bytes read instead of a view
+};
+
 enum class WriteStatus { Ok, CreateFailed, WriteFailed };
 // Creates or truncates path (not shared), writes data and sets the end of the
 // file there. On CreateFailed, and on WriteFailed (a write that failed or

@@ -695,6 +695,21 @@ LibBool Connected(const char* name, Hwnd w, const char* communCfg, const char* p
   auto yes = [] { return true; };
   return Run(c, msg, [&](std::string&) { return yes(); }, yes);
 }
+
+// Cuts the file at path to nothing; false when it cannot be opened for
+// writing or cut.
+bool CutFile(const std::string& path) {
+#if defined(_WIN32)
+  const HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool ok = SetEndOfFile(h) != 0;
+  return CloseHandle(h) != 0 && ok;
+#else
+  return truncate(path.c_str(), 0) == 0;
+#endif
+}
 }  // namespace
 
 DV_EXPORT LibBool DV_CALL IsConnected(Hwnd w, const char* communCfg, const char* proxyCfg,
@@ -718,8 +733,15 @@ DV_EXPORT LibBool DV_CALL Send(Hwnd w, const char* communCfg, const char* proxyC
                                const char* impl, int32_t value, const char* request,
                                int32_t requestLen, char* replyBuf, int32_t* replyLen,
                                char** msg) {
+  // "cut-request": the file "Send.file" is cut to nothing before the request
+  // is read, as a writer elsewhere might.
+  const Steering early = LoadSteering();
+  const std::string cutPath = early.Get("Send.file");
+  const bool cut = early.Get("Send") == "cut-request" && CutFile(cutPath);
   const std::string req =
       request && requestLen > 0 ? std::string(request, static_cast<std::size_t>(requestLen)) : "";
+  // The byte after the last is read as a library scanning for the end would.
+  const bool terminated = !request || requestLen < 0 || request[requestLen] == '\0';
   Ctx c = Begin("Send", {Num(w), Text(communCfg), Text(proxyCfg), Text(impl), Num(value), req,
                          Num(requestLen), Text(replyBuf, kReplySize),
                          replyLen ? Num(*replyLen) : "(null)", Text(*msg)});
@@ -737,6 +759,8 @@ DV_EXPORT LibBool DV_CALL Send(Hwnd w, const char* communCfg, const char* proxyC
     return true;
   };
   auto work = [&](std::string&) {
+    if (!terminated) return c.Fail("no zero byte after the request");
+    if (c.mode == "cut-request" && !cut) return c.Fail("cannot cut [" + cutPath + "]");
     if (c.HasSetting("reply")) return answer(c.Setting("reply"));
     std::vector<fmt::Entry> meta;
     std::vector<std::pair<std::string, std::string>> files;

@@ -119,6 +119,58 @@ bool ReadFileBytes(const std::string& path, std::string& out, uint64_t maxSize) 
   return true;
 }
 
+bool FileView::Open(const std::string& path, uint64_t maxSize) {
+  Release();
+  // Open to readers only: no one can change the bytes while they are lent.
+  Handle f(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!f.ok()) return false;
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(f.h, &size) || size.QuadPart < 0 ||
+      static_cast<unsigned long long>(size.QuadPart) > maxSize ||
+      static_cast<unsigned long long>(size.QuadPart) >= SIZE_MAX / 2)
+    return false;
+  const auto bytes = static_cast<std::size_t>(size.QuadPart);
+  if (bytes == 0) return true;  // nothing to map: the empty string
+  SYSTEM_INFO si{};
+  GetSystemInfo(&si);
+  if (bytes % si.dwPageSize == 0) {
+    // A view ends on a page boundary, and the address space behind it cannot
+    // be claimed without a race: the bytes are read, with their zero byte.
+    if (!ReadFileBytes(path, copy_, maxSize) || copy_.size() != bytes) {
+      copy_.clear();
+      return false;
+    }
+    data_ = copy_.c_str();
+    size_ = bytes;
+    file_ = f.h;
+    f.h = INVALID_HANDLE_VALUE;
+    return true;
+  }
+  Handle section(CreateFileMappingA(f.h, nullptr, PAGE_READONLY, 0, 0, nullptr));
+  if (!section.ok()) return false;
+  void* view = MapViewOfFile(section.h, FILE_MAP_READ, 0, 0, 0);
+  if (!view) return false;
+  base_ = view;
+  data_ = static_cast<const char*>(view);
+  size_ = bytes;
+  file_ = f.h;
+  section_ = section.h;
+  f.h = section.h = INVALID_HANDLE_VALUE;
+  return true;
+}
+
+void FileView::Release() {
+  if (base_) UnmapViewOfFile(base_);
+  if (section_) CloseHandle(section_);
+  if (file_) CloseHandle(file_);
+  base_ = section_ = file_ = nullptr;
+  copy_.clear();
+  copy_.shrink_to_fit();
+  data_ = "";
+  size_ = 0;
+}
+
 WriteStatus WriteFileBytes(const std::string& path, const std::string& data, std::string& error) {
   error.clear();
   Handle f(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

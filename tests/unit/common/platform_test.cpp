@@ -109,6 +109,29 @@ TEST(Files, ReadWriteKeepEveryByte) {
   EXPECT_EQ(back, "");
   EXPECT_EQ(WriteFileBytes(t / "no/such/folder/f", "x", err), WriteStatus::CreateFailed);
   EXPECT_FALSE(err.empty());
+
+  // A view holds the same bytes and a readable zero after them, also where
+  // the size ends a page; once released, the file can be deleted.
+  const std::size_t sizes[] = {0, 256, 4095, 4096, 65536, 65537};
+  for (const std::size_t size : sizes) {
+    std::string bytes;
+    for (std::size_t i = 0; i < size; ++i) bytes += all[i % all.size()];
+    ASSERT_EQ(WriteFileBytes(t / "v", bytes, err), WriteStatus::Ok);
+    FileView view;
+    ASSERT_TRUE(view.Open(t / "v", size)) << size;
+    EXPECT_EQ(std::string(view.Data(), view.Size()), bytes) << size;
+    EXPECT_EQ(view.Data()[view.Size()], '\0') << size;
+    if (size > 0) {
+      EXPECT_FALSE(view.Open(t / "v", size - 1)) << size;  // larger than allowed
+    }
+    EXPECT_EQ(view.Size(), 0u);
+    view.Release();
+    EXPECT_TRUE(DeleteFileAt(t / "v")) << size;
+  }
+  FileView view;
+  EXPECT_FALSE(view.Open(t / "missing"));
+  EXPECT_FALSE(view.Open(t.path()));
+  EXPECT_EQ(std::string(view.Data(), view.Size()), "");
 }
 
 TEST(Files, CopyReplacesTheTarget) {

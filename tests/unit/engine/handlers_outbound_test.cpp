@@ -140,7 +140,14 @@ TEST_F(Outbound, CommunicationSendsTheRequestBytesAndStoresTheReply) {
   box_.Set("Tressil", "Send.reply", "REPLY;TEXT");
   const struct {
     std::string bytes;
-  } requests[] = {{std::string("REQ\x01\xB0\xA1", 6)}, {""}};  // an empty file is sent too
+  } requests[] = {
+      {std::string("REQ\x01\xB0\xA1", 6)},
+      {""},  // an empty file is sent too
+      // Sizes that end a page of the view: the byte after the last must
+      // still be a readable zero (the double reads it).
+      {std::string(4096, 'P')},
+      {std::string(65536, 'G')},
+  };
   for (const auto& r : requests) {
     box_.ClearCallLog();
     const std::string req = Host("req.xml", r.bytes);
@@ -156,7 +163,7 @@ TEST_F(Outbound, CommunicationSendsTheRequestBytesAndStoresTheReply) {
                              std::to_string(r.bytes.size())}));
   }
   const std::string copy = box_.Path("bak/Message_response_20240506070809.xml");
-  EXPECT_EQ(Backups(), (Strings{copy, copy}));  // one line per successful step
+  EXPECT_EQ(Backups(), Strings(std::size(requests), copy));  // one line per successful step
 }
 
 TEST_F(Outbound, CommunicationFailsWhenTheRequestCannotBeReadOrTheReplyNotSaved) {
@@ -176,6 +183,17 @@ TEST_F(Outbound, CommunicationFailsWhenTheRequestCannotBeReadOrTheReplyNotSaved)
   EXPECT_EQ(ResultMsg(), "读取报文文件[" + huge + "]出错！");
   EXPECT_TRUE(box_.CallsOf("Send").empty());
   std::filesystem::remove(huge);
+  // A request cut short while the library reads it: POSIX, a bus error in
+  // the library, a failed call; Windows, the file cannot be opened for
+  // writing while it is lent.
+  const std::string cut = Host("cut.xml", std::string(10000, 'C'));
+  box_.SetMode("Tressil", "Send", "cut-request");
+  box_.Set("Tressil", "Send.file", cut);
+  EXPECT_EQ(Run(K::Communication, {{"", {cut}}}, out), -1);
+  EXPECT_EQ(ResultMsg(), plat::kWindowsPaths ? "Tressil.Send: cannot cut [" + cut + "]"
+                                             : std::string("通讯过程中调用通讯组件发生异常！"));
+  EXPECT_TRUE(out.empty());
+  box_.SetMode("Tressil", "Send", "ok");
 
   // A folder where the reply file is to go: the file cannot be created.
   const std::string req = Host("req.xml", "Q");
