@@ -3,8 +3,8 @@
 # to the work it orchestrates: the text operations against plain yardsticks
 # (native), and whole calls through the exports against the platform's own
 # copies and the siblings' own time (native, and the Windows DLL under Wine:
-# the 32-bit one where this machine runs 32-bit programs, else the 64-bit
-# test build).
+# the 32-bit one where this machine runs 32-bit programs and has a working
+# 32-bit Wine, else the 64-bit test build).
 #
 #   scripts/bench.sh [--short] [--native-only | --windows-only]
 #   --short  every benchmark once on small inputs (CI: it only checks that
@@ -29,7 +29,14 @@ for a in "$@"; do
 done
 
 . scripts/wine-env.sh
-if dv_can_run_32bit; then win=win32; else win=win64; fi
+if dv_can_run_32bit; then
+  win=win32
+else
+  win=win64
+  if [ $windows = 1 ]; then
+    echo "== win32 benchmarks: not run: $(dv_no_32bit_reason) (the 64-bit test build stands in)"
+  fi
+fi
 native_dir=${DV_BENCH_NATIVE_DIR:-build/native-release}
 win_dir=${DV_BENCH_WINDOWS_DIR:-build/$win}
 jobs=$(nproc)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The main road under Wine: builds the 32-bit Windows component and the test
-# host (where this machine cannot run 32-bit programs, the 64-bit test build
-# of the same sources under 64-bit Wine), puts them into a demo folder with the sample configuration and data
-# files, and has the host call DataExport for a task without steps. Then
+# host (where this machine cannot run 32-bit programs or has no working 32-bit
+# Wine, the 64-bit test build of the same sources under 64-bit Wine), puts
+# them into a demo folder with the sample configuration and data files, and has the host call DataExport for a task without steps. Then
 # shows the result code, the message and the files in the target folder.
 # After that, with the test-double siblings beside the component, the host
 # runs a whole DataTransmit exchange (demo/transmit) through the loopback
@@ -18,7 +18,7 @@ if dv_can_run_32bit; then
   echo "== this machine runs 32-bit programs: the demo uses the 32-bit DLL (the deliverable)"
 else
   win=win64
-  echo "== this machine cannot run 32-bit programs: the demo uses the 64-bit test build under 64-bit Wine"
+  echo "== the demo uses the 64-bit test build under 64-bit Wine: $(dv_no_32bit_reason)"
 fi
 echo "== build ($win)"
 cmake --preset $win >/dev/null

@@ -1,27 +1,71 @@
 # Sourced, not run: how this project starts Wine for a Windows build, in one
 # place for the test suites, the demo, the benchmarks and CTest's runner.
 #
-#   dv_can_run_32bit     true when this machine runs 32-bit programs
+#   dv_runs_32bit        true when this machine runs 32-bit programs at all
+#   dv_can_run_32bit     true when the 32-bit Wine legs can run here: 32-bit
+#                        programs run and a working 32-bit Wine is installed
+#   dv_no_32bit_reason   why not, in a few words (after dv_can_run_32bit)
 #   dv_wine_env ARCH DIR Wine for ARCH (win32 or win64) with its prefix DIR
 #   dv_wine ...          runs a Windows program with that Wine
 #   dv_wine_boot         makes the prefix if it is new
 #   dv_wine_start        that, then starts a persistent server
 #   dv_wine_stop         stops that server
+#
+# DV_NO_32BIT=1 takes the "cannot run 32-bit programs" path on any machine;
+# DV_SIMULATE_NO_WINE32=1 the "runs them, but the 32-bit Wine could not be
+# installed" path (scripts/setup.sh then asks apt for no i386 package).
+
+# Where scripts/setup.sh leaves apt's reason when it could not install the
+# 32-bit Wine; absent when it could, or did not need to.
+DV_WINE32_REFUSED="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build/wine32-refused.txt"
+DV_WINE32_SIMULATED="refused by DV_SIMULATE_NO_WINE32=1 (apt was not asked)"
 
 # Some kernels run no 32-bit programs at all, and Debian's 32-bit Wine loader
-# is one. Asked once, by running a 32-bit program, not by guessing from the
-# kernel. DV_NO_32BIT=1 takes the "cannot" path on any machine.
+# is one. Asked once, by running a 32-bit program (the smallest i386 ELF:
+# it exits with 42), not by guessing from the kernel.
+dv_runs_32bit() {
+  if [ -z "${DV_RUNS_32BIT:-}" ]; then
+    DV_RUNS_32BIT=no
+    if [ "${DV_NO_32BIT:-0}" != 1 ]; then
+      local probe rc=0
+      probe=$(mktemp)
+      echo 'f0VMRgEBAQAAAAAAAAAAAAIAAwABAAAAVIAECDQAAAAAAAAAAAAAADQAIAABAAAAAAAAAAEAAAAAAAAAAIAECACABAhgAAAAYAAAAAUAAAAAEAAAuAEAAAC7KgAAAM2A' |
+        base64 -d >"$probe"
+      chmod +x "$probe"
+      "$probe" </dev/null >/dev/null 2>&1 || rc=$?
+      rm -f "$probe"
+      [ $rc -eq 42 ] && DV_RUNS_32BIT=yes
+    fi
+    export DV_RUNS_32BIT
+  fi
+  [ "$DV_RUNS_32BIT" = yes ]
+}
+
 dv_can_run_32bit() {
   if [ -z "${DV_CAN_RUN_32BIT:-}" ]; then
     DV_CAN_RUN_32BIT=no
-    if [ "${DV_NO_32BIT:-0}" != 1 ] && [ -x /usr/lib/wine/wineserver32 ] &&
-       /usr/lib/wine/wineserver32 --version </dev/null >/dev/null 2>&1; then
-      DV_CAN_RUN_32BIT=yes
+    if [ "${DV_NO_32BIT:-0}" = 1 ]; then
+      DV_NO_32BIT_REASON="this machine cannot run 32-bit programs (DV_NO_32BIT=1)"
+    elif [ "${DV_SIMULATE_NO_WINE32:-0}" = 1 ]; then
+      # Before the probe, so that this path can be tried on any machine.
+      DV_NO_32BIT_REASON="the 32-bit Wine could not be installed: $(cat "$DV_WINE32_REFUSED" 2>/dev/null ||
+                          echo "$DV_WINE32_SIMULATED")"
+    elif ! dv_runs_32bit; then
+      DV_NO_32BIT_REASON="this machine cannot run 32-bit programs"
+    elif [ -x /usr/lib/wine/wine ] && [ -x /usr/lib/wine/wineserver32 ] &&
+         /usr/lib/wine/wineserver32 --version </dev/null >/dev/null 2>&1; then
+      DV_CAN_RUN_32BIT=yes DV_NO_32BIT_REASON=
+    elif [ -s "$DV_WINE32_REFUSED" ]; then
+      DV_NO_32BIT_REASON="the 32-bit Wine could not be installed: $(cat "$DV_WINE32_REFUSED")"
+    else
+      DV_NO_32BIT_REASON="no working 32-bit Wine is installed (scripts/setup.sh installs it)"
     fi
-    export DV_CAN_RUN_32BIT
+    export DV_CAN_RUN_32BIT DV_NO_32BIT_REASON
   fi
   [ "$DV_CAN_RUN_32BIT" = yes ]
 }
+
+dv_no_32bit_reason() { echo "${DV_NO_32BIT_REASON:-}"; }
 
 # On a machine with both loaders /usr/bin/wine picks the 32-bit one, so the
 # 64-bit runs name their loader and server outright.

@@ -65,13 +65,22 @@ class PeFile {
     return out;
   }
 
-  std::vector<std::string> ImportedDlls() const {
-    std::vector<std::string> out;
+  // DLL name to the names imported from it ("#n" for an import by ordinal).
+  std::map<std::string, std::vector<std::string>> Imports() const {
+    std::map<std::string, std::vector<std::string>> out;
     const auto& dir = nt_->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     for (DWORD off = dir.VirtualAddress;; off += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
       const auto* d = AtRva<IMAGE_IMPORT_DESCRIPTOR>(off);
       if (!d || d->Name == 0) break;
-      out.push_back(TextAt(d->Name));
+      auto& names = out[TextAt(d->Name)];
+      DWORD thunks = d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk;
+      for (const IMAGE_THUNK_DATA* t; (t = AtRva<IMAGE_THUNK_DATA>(thunks)) && t->u1.AddressOfData;
+           thunks += sizeof(IMAGE_THUNK_DATA)) {
+        if (IMAGE_SNAP_BY_ORDINAL(t->u1.Ordinal))
+          names.push_back("#" + std::to_string(IMAGE_ORDINAL(t->u1.Ordinal)));
+        else  // the name follows the two-byte hint
+          names.push_back(TextAt(static_cast<DWORD>(t->u1.AddressOfData) + 2));
+      }
     }
     return out;
   }
@@ -118,7 +127,8 @@ TEST(ExportTable, TheDllExportsExactlyTheFourFunctionsAtOrdinalsOneToFour) {
 TEST(ExportTable, TheDllNeedsNoCompilerRuntimeDll) {
   PeFile pe(BinDir() + ComponentFileName());
   ASSERT_TRUE(pe.Ok());
-  for (std::string dll : pe.ImportedDlls()) {
+  for (const auto& imported : pe.Imports()) {
+    std::string dll = imported.first;
     std::transform(dll.begin(), dll.end(), dll.begin(), [](char c) {
       return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
     });
@@ -141,6 +151,16 @@ TEST(ExportTable, OrdinalsAndNamesReachTheSameFunctions) {
   }
   EXPECT_EQ(GetProcAddress(module, MAKEINTRESOURCEA(5)), nullptr);
   EXPECT_EQ(GetProcAddress(module, "_DataImport@28"), nullptr) << "names are undecorated";
+}
+
+// The build's import library maps the symbols of dorvelk.h onto those names.
+TEST(ExportTable, AHostLinkedAgainstTheImportLibraryImportsTheFourNamesFromTheDll) {
+  PeFile host(BinDir() + "dvlinkedhost.exe");
+  ASSERT_TRUE(host.Ok());
+  auto imports = host.Imports();
+  auto& names = imports[ComponentFileName()];
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"DataExport", "DataImport", "DataTransmit", "IsConnected"}));
 }
 
 #else
