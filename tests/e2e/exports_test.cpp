@@ -93,6 +93,7 @@ TEST_F(Exports, MainRoadTargetFolders) {
        "new/deep/er"},
       {"a relative folder resolves against the component's folder",
        std::string("rel") + kSep + "out" + kSep, 0, "", "rel/out"},
+      {"a relative folder of two bytes", std::string("ab") + kSep, 0, "", "ab"},
       {"a new folder without the trailing separator is no folder", h.Path("nosep"), -1,
        kNeedFolder, ""},
       // "/" ends a folder's name on every platform, "\" on Windows only; a
