@@ -1,18 +1,17 @@
 #include "calls/bench_os.h"
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
 #if defined(_WIN32)
 #include <windows.h>
 #include <objbase.h>
 #include <psapi.h>
-
-#include <algorithm>
 #else
-#include <pthread.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -67,42 +66,6 @@ uint64_t PrivateNow() {
 }
 const char* PrivateKind() { return "private bytes (PrivateUsage or PagefileUsage), sampled every ms"; }
 
-namespace {
-struct Sampler {
-  volatile LONG stop = 0;
-  uint64_t peak = 0;
-  HANDLE thread = nullptr;
-};
-DWORD WINAPI SampleLoop(void* p) {
-  auto* s = static_cast<Sampler*>(p);
-  while (!s->stop) {
-    s->peak = std::max<uint64_t>(s->peak, PrivateNow());
-    Sleep(1);
-  }
-  return 0;
-}
-}  // namespace
-
-void PrivatePeak::Start() {
-  auto* s = new Sampler;
-  s->peak = PrivateNow();
-  s->thread = CreateThread(nullptr, 0, SampleLoop, s, 0, nullptr);
-  thread_ = s;
-}
-
-uint64_t PrivatePeak::Stop() {
-  auto* s = static_cast<Sampler*>(thread_);
-  InterlockedExchange(&s->stop, 1);
-  if (s->thread) {
-    WaitForSingleObject(s->thread, INFINITE);
-    CloseHandle(s->thread);
-  }
-  const uint64_t peak = std::max<uint64_t>(s->peak, PrivateNow());
-  delete s;
-  thread_ = nullptr;
-  return peak;
-}
-
 #else
 
 int64_t NowNs() {
@@ -156,41 +119,32 @@ const char* MemoryKind() { return "resident set (VmRSS/VmHWM)"; }
 uint64_t PrivateNow() { return StatusValue("RssAnon"); }
 const char* PrivateKind() { return "resident anonymous memory (RssAnon), sampled every ms"; }
 
-namespace {
-struct Sampler {
-  std::atomic<bool> stop{false};
-  std::atomic<uint64_t> peak{0};
-  pthread_t thread{};
-  bool started = false;
-};
-void* SampleLoop(void* p) {
-  auto* s = static_cast<Sampler*>(p);
-  while (!s->stop) {
-    const uint64_t now = PrivateNow();
-    if (now > s->peak) s->peak = now;
-    usleep(1000);
-  }
-  return nullptr;
-}
-}  // namespace
+#endif
 
-void PrivatePeak::Start() {
-  auto* s = new Sampler;
-  s->peak = PrivateNow();
-  s->started = pthread_create(&s->thread, nullptr, SampleLoop, s) == 0;
-  thread_ = s;
-}
+// Neither system keeps a peak of private memory that can be reset: sampled
+// every millisecond on a thread of its own.
+struct PrivatePeak::Sampler {
+  std::atomic<bool> stop{false};
+  uint64_t peak = PrivateNow();  // written by the thread until it is joined
+  std::thread thread{[this] {
+    while (!stop) {
+      peak = std::max(peak, PrivateNow());
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }};
+};
+
+PrivatePeak::PrivatePeak() = default;
+PrivatePeak::~PrivatePeak() = default;
+
+void PrivatePeak::Start() { sampler_ = std::make_unique<Sampler>(); }
 
 uint64_t PrivatePeak::Stop() {
-  auto* s = static_cast<Sampler*>(thread_);
-  s->stop = true;
-  if (s->started) pthread_join(s->thread, nullptr);
-  const uint64_t peak = std::max<uint64_t>(s->peak, PrivateNow());
-  delete s;
-  thread_ = nullptr;
+  sampler_->stop = true;
+  sampler_->thread.join();
+  const uint64_t peak = std::max(sampler_->peak, PrivateNow());
+  sampler_.reset();
   return peak;
 }
-
-#endif
 
 }  // namespace dvbench

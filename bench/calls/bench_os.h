@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace dvbench {
@@ -44,11 +45,14 @@ uint64_t PrivateNow();
 const char* PrivateKind();
 class PrivatePeak {
  public:
+  PrivatePeak();
+  ~PrivatePeak();
   void Start();
   uint64_t Stop();  // the highest value seen
 
  private:
-  void* thread_ = nullptr;
+  struct Sampler;
+  std::unique_ptr<Sampler> sampler_;
 };
 
 }  // namespace dvbench
