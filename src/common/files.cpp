@@ -50,8 +50,7 @@ bool IsDriveOrRoot(const std::string& d) {
       // "\\server" and "\\server\share": one separator at most after the two.
       int separators = 0;
       for (std::size_t i = 2; i < d.size(); i += plat::CharSizeAt(d, i))
-        if (plat::CharSizeAt(d, i) == 1 && plat::IsDirSepChar(static_cast<unsigned char>(d[i])))
-          ++separators;
+        if (plat::IsDirSepAt(d, i)) ++separators;
       return separators <= 1;
     }
   }

@@ -55,12 +55,17 @@ constexpr bool IsSeparatorChar(unsigned char c) {
   return IsDirSepChar(c) || (kWindowsPaths && c == ':');
 }
 
+// True when the character that starts at s[i] is a folder separator (a
+// single byte: a trail byte 0x5C is part of its character).
+inline bool IsDirSepAt(const std::string& s, std::size_t i) {
+  return CharSizeAt(s, i) == 1 && IsDirSepChar(static_cast<unsigned char>(s[i]));
+}
+
 // True when the last character of s, double-byte characters taken whole, is a
 // folder separator. A drive alone ("D:") does not end in one.
 inline bool EndsWithDirSep(const std::string& s) {
   bool ends = false;
-  for (std::size_t i = 0; i < s.size(); i += CharSizeAt(s, i))
-    ends = CharSizeAt(s, i) == 1 && IsDirSepChar(static_cast<unsigned char>(s[i]));
+  for (std::size_t i = 0; i < s.size(); i += CharSizeAt(s, i)) ends = IsDirSepAt(s, i);
   return ends;
 }
 

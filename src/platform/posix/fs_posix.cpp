@@ -93,7 +93,7 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
 int CreateTempBeside(const std::string& path, mode_t mode, std::string& temp) {
   std::size_t cut = 0;  // just after the last separator
   for (std::size_t i = 0; i < path.size(); i += CharSizeAt(path, i))
-    if (CharSizeAt(path, i) == 1 && IsDirSepChar(static_cast<unsigned char>(path[i]))) cut = i + 1;
+    if (IsDirSepAt(path, i)) cut = i + 1;
   static std::atomic<unsigned> serial{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
     temp = path.substr(0, cut) + ".dv-copy-" + std::to_string(getpid()) + "-" +
