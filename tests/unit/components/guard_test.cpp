@@ -2,12 +2,14 @@
 // the component.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
 #include "platform/platform.h"
 #include "support/fpu_state.h"
+#include "support/thread_end.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -282,7 +284,7 @@ void InfoMarker(int, siginfo_t* info, void*) {
 struct ThreadEnd {
   const char* what;
   void (*end)();
-  bool returned = false, restored = false;
+  bool restored = false;
 };
 struct EndProbe {
   ThreadEnd& t;
@@ -295,15 +297,12 @@ struct EndProbe {
     sigaltstack(&own, nullptr);
   }
 };
-void* EndInsideACall(void* arg) {
-  ThreadEnd& t = *static_cast<ThreadEnd*>(arg);
+void EndInsideACall(ThreadEnd& t) {
   EndProbe probe{t, {}};
   stack_t off{};
   off.ss_flags = SS_DISABLE;
   sigaltstack(&off, &probe.own);
   (void)Guarded([&] { t.end(); });
-  t.returned = true;
-  return nullptr;
 }
 
 // The fault handlers are ours only for the duration of the call: those in
@@ -345,10 +344,8 @@ TEST(GuardedCall, PreviousSignalHandlersAreRestored) {
   };
   for (ThreadEnd& t : ends) {
     SCOPED_TRACE(t.what);
-    pthread_t thread;
-    ASSERT_EQ(pthread_create(&thread, nullptr, &EndInsideACall, &t), 0);
-    pthread_join(thread, nullptr);
-    EXPECT_FALSE(t.returned);
+    EXPECT_EQ(dvtest::ReturnsOnItsOwnThread([&] { EndInsideACall(t); }),
+              std::optional<bool>(false));
     EXPECT_TRUE(t.restored);
     expectMine();
   }

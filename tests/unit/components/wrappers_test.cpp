@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #if !defined(_WIN32)
-#include <pthread.h>
 #endif
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -14,6 +14,7 @@
 #include "common/params.h"
 #include "common/variant.h"
 #include "support/fpu_state.h"
+#include "support/thread_end.h"
 #include "unit/components/wrapper_cases.h"
 
 namespace {
@@ -163,25 +164,11 @@ TEST(WrapperOps, FaultsAndExceptionsBecomeCallFailures) {
     SCOPED_TRACE(std::string("exit-thread / ") + op.exportName);
     Sandbox sb;
     sb.SetMode(op.lib, op.exportName, "exit-thread");
-    struct Call {
-      const OpCase& op;
-      const Sandbox& sb;
-      bool returned;
-    } call{op, sb, false};
-    pthread_t thread;
-    ASSERT_EQ(pthread_create(
-                  &thread, nullptr,
-                  [](void* p) -> void* {
-                    Call& c = *static_cast<Call*>(p);
-                    std::string msg = "A=1";
-                    c.op.call(c.sb, msg);
-                    c.returned = true;
-                    return nullptr;
-                  },
-                  &call),
-              0);
-    pthread_join(thread, nullptr);
-    EXPECT_FALSE(call.returned);
+    const auto ended = dvtest::ReturnsOnItsOwnThread([&] {
+      std::string msg = "A=1";
+      op.call(sb, msg);
+    });
+    EXPECT_EQ(ended, std::optional<bool>(false));
     EXPECT_EQ(sb.CallsOf(op.exportName).size(), 1u);
     sb.SetMode(op.lib, op.exportName, "true");
     std::string msg = "C=3";

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "common/params.h"
 #include "engine/call_frame.h"
 #include "platform/platform.h"
+#include "support/thread_end.h"
 #include "unit/engine/engine_fixture.h"
 
 namespace dv {
@@ -192,25 +194,13 @@ TEST_F(CallFrame, ExceptionsAndFaultsBecomeAnInternalFailure) {
 #if !defined(_WIN32)
   // The thread ending inside the call passes the frame, which still puts
   // back the host's current directory.
-  struct Ending {
-    CallArgs args;
-    bool returned;
-  } ending{{ExportKind::Connect, nullptr, "cfg.xml", "", "", "input", nullptr, &msgPtr_}, false};
+  const CallArgs args{ExportKind::Connect, nullptr, "cfg.xml", "", "", "input", nullptr, &msgPtr_};
   msgPtr_ = msg_.bytes.data();
-  pthread_t thread;
-  ASSERT_EQ(pthread_create(
-                &thread, nullptr,
-                [](void* p) -> void* {
-                  Ending& e = *static_cast<Ending*>(p);
-                  RunExportCall(e.args, [](TTaskProcess&, const std::string&, std::string&,
-                                           std::string&) -> int32_t { pthread_exit(nullptr); });
-                  e.returned = true;
-                  return nullptr;
-                },
-                &ending),
-            0);
-  pthread_join(thread, nullptr);
-  EXPECT_FALSE(ending.returned);
+  const auto ended = dvtest::ReturnsOnItsOwnThread([&] {
+    RunExportCall(args, [](TTaskProcess&, const std::string&, std::string&,
+                           std::string&) -> int32_t { pthread_exit(nullptr); });
+  });
+  EXPECT_EQ(ended, std::optional<bool>(false));
   EXPECT_EQ(plat::CurrentDir(), hostDir_);
 #endif
 }
