@@ -15,28 +15,46 @@
 # DV_SIMULATE_NO_WINE32=1 the "runs them, but the 32-bit Wine could not be
 # installed" path (scripts/setup.sh then asks apt for no i386 package).
 
+DV_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # Where scripts/setup.sh leaves apt's reason when it could not install the
 # 32-bit Wine; absent when it could, or did not need to.
-DV_WINE32_REFUSED="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build/wine32-refused.txt"
+DV_WINE32_REFUSED="$DV_ROOT/build/wine32-refused.txt"
 DV_WINE32_SIMULATED="refused by DV_SIMULATE_NO_WINE32=1 (apt was not asked)"
 
 # Some kernels run no 32-bit programs at all, and Debian's 32-bit Wine loader
-# is one. Asked once, by running a 32-bit program (the smallest i386 ELF:
-# it exits with 42), not by guessing from the kernel.
+# is one. Asked once, by running a 32-bit program (the smallest i386 ELF: it
+# exits with 42), not by guessing from the kernel. It runs from the build
+# folder, where the tests run too, beside a copy of a native program: when
+# that one cannot be executed either (a noexec mount, permission refused),
+# the answer is "cannot tell", not "no". DV_RUNS_32BIT is then yes, no or
+# unknown, and DV_RUNS_32BIT_WHY says why it is not yes.
 dv_runs_32bit() {
   if [ -z "${DV_RUNS_32BIT:-}" ]; then
-    DV_RUNS_32BIT=no
-    if [ "${DV_NO_32BIT:-0}" != 1 ]; then
-      local probe rc=0
-      probe=$(mktemp)
+    DV_RUNS_32BIT=no DV_RUNS_32BIT_WHY=
+    if [ "${DV_NO_32BIT:-0}" = 1 ]; then
+      DV_RUNS_32BIT_WHY="this machine cannot run 32-bit programs (DV_NO_32BIT=1)"
+    else
+      local dir="$DV_ROOT/build/probe" rc=0 err
+      mkdir -p "$dir"
+      cp /bin/true "$dir/native"
       echo 'f0VMRgEBAQAAAAAAAAAAAAIAAwABAAAAVIAECDQAAAAAAAAAAAAAADQAIAABAAAAAAAAAAEAAAAAAAAAAIAECACABAhgAAAAYAAAAAUAAAAAEAAAuAEAAAC7KgAAAM2A' |
-        base64 -d >"$probe"
-      chmod +x "$probe"
-      "$probe" </dev/null >/dev/null 2>&1 || rc=$?
-      rm -f "$probe"
-      [ $rc -eq 42 ] && DV_RUNS_32BIT=yes
+        base64 -d >"$dir/i386"
+      chmod 755 "$dir/native" "$dir/i386"
+      err=$("$dir/native" 2>&1 </dev/null) || rc=$?
+      if [ $rc -ne 0 ]; then
+        DV_RUNS_32BIT=unknown
+        DV_RUNS_32BIT_WHY="the 32-bit probe could not be executed: programs in $dir cannot be run (${err##*: }${err:+, }exit status $rc)"
+      else
+        err=$("$dir/i386" 2>&1 </dev/null) || rc=$?
+        if [ $rc -eq 42 ]; then
+          DV_RUNS_32BIT=yes
+        else
+          DV_RUNS_32BIT_WHY="this machine cannot run 32-bit programs (${err##*: }${err:+, }exit status $rc)"
+        fi
+      fi
+      rm -f "$dir/native" "$dir/i386"
     fi
-    export DV_RUNS_32BIT
+    export DV_RUNS_32BIT DV_RUNS_32BIT_WHY
   fi
   [ "$DV_RUNS_32BIT" = yes ]
 }
@@ -51,7 +69,7 @@ dv_can_run_32bit() {
       DV_NO_32BIT_REASON="the 32-bit Wine could not be installed: $(cat "$DV_WINE32_REFUSED" 2>/dev/null ||
                           echo "$DV_WINE32_SIMULATED")"
     elif ! dv_runs_32bit; then
-      DV_NO_32BIT_REASON="this machine cannot run 32-bit programs"
+      DV_NO_32BIT_REASON=$DV_RUNS_32BIT_WHY
     elif [ -x /usr/lib/wine/wine ] && [ -x /usr/lib/wine/wineserver32 ] &&
          /usr/lib/wine/wineserver32 --version </dev/null >/dev/null 2>&1; then
       DV_CAN_RUN_32BIT=yes DV_NO_32BIT_REASON=

@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# What a host gets from a Windows build, checked without running anything, so
+# that it holds on a machine that cannot run the build's programs too: every
+# target is built, the component is a DLL of the build's width that exports
+# exactly the four functions at ordinals 1 to 4 and needs no compiler runtime
+# DLL, and the C host compiled against include/dorvelk.h and linked against
+# the import library imports the four names from it.
+#
+#   scripts/check-dll.sh BUILD_DIR     (build/win32, build/win64-earlier, ...)
+#
+# Exits non-zero when a check fails.
+set -uo pipefail
+dir=${1:?usage: scripts/check-dll.sh BUILD_DIR}
+objdump=$(sed -n 's/^CMAKE_OBJDUMP:FILEPATH=//p' "$dir/CMakeCache.txt" 2>/dev/null)
+passed=0 failed=0
+
+check() {
+  local what=$1; shift
+  local out
+  if out=$("$@" 2>&1); then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAILED: $what${out:+: $out}"
+  fi
+}
+
+case "$objdump" in
+  *i686*) format=pei-i386 ;;
+  *x86_64*) format=pei-x86-64 ;;
+  *) echo "FAILED: $dir is not a configured Windows build"; exit 1 ;;
+esac
+dll=$dir/bin/Dorvelk.dll
+
+# Ordinal to name, from objdump's export tables: the name pointer table
+# numbers its entries from 0, the ordinals start at the ordinal base.
+exports() {
+  "$objdump" -p "$dll" | awk '
+    /^Ordinal Base/ { base = $3 }
+    /Export Address Table -- Ordinal Base/ { eat = 1; next }
+    eat && /^\t\[/ { functions++; next }
+    eat && !/^\t\[/ { eat = 0 }
+    /^\[Ordinal\/Name Pointer\] Table/ { names = 1; next }
+    names && /^\t\[/ { gsub(/[][]/, " "); print $1 + base, $2; next }
+    names { names = 0 }
+    END { print "functions", functions }'
+}
+
+# The DLL names of a PE file's import table, one a line.
+imports() { "$objdump" -p "$1" | sed -n 's/^\tDLL Name: //p'; }
+
+# The names one PE file imports from one DLL, sorted.
+imported_from() {
+  "$objdump" -p "$1" | awk -v dll="$2" '
+    /^\tDLL Name: / { inside = ($3 == dll); next }
+    inside && /^\t[0-9a-f]+\t/ { print $3 }
+    inside && /^$/ { inside = 0 }' | sort
+}
+
+everything_built() {
+  local plan
+  # A second build pass: after a whole build it has nothing left to do.
+  plan=$(cmake --build "$dir" 2>&1) || { echo "$(grep -m3 -E 'FAILED|error' <<<"$plan")"; return 1; }
+  grep -q 'no work to do' <<<"$plan" || { echo "the build was not complete"; return 1; }
+}
+width() {
+  local head
+  head=$("$objdump" -f "$dll") && grep -q "file format $format\$" <<<"$head" || { echo "not $format"; return 1; }
+}
+four_exports() {
+  local got want
+  got=$(exports)
+  want=$(printf '1 DataImport\n2 DataExport\n3 DataTransmit\n4 IsConnected\nfunctions 4')
+  [ "$(sort <<<"$got")" = "$(sort <<<"$want")" ] || { echo "$(tr '\n' ' ' <<<"$got")"; return 1; }
+}
+no_runtime_dll() {
+  local bad
+  bad=$(imports "$dll" | grep -iE '^(libgcc|libstdc\+\+|libwinpthread)')
+  [ -z "$bad" ] || { echo "$(tr '\n' ' ' <<<"$bad")"; return 1; }
+}
+linked_host() {
+  local got
+  got=$(imported_from "$dir/bin/dvlinkedhost.exe" Dorvelk.dll | tr '\n' ' ')
+  [ "$got" = "DataExport DataImport DataTransmit IsConnected " ] || { echo "imports [$got]"; return 1; }
+}
+
+check "every target of $dir is built" everything_built
+check "Dorvelk.dll is $format" width
+check "Dorvelk.dll exports exactly DataImport, DataExport, DataTransmit, IsConnected at 1 to 4" four_exports
+check "Dorvelk.dll needs no compiler runtime DLL" no_runtime_dll
+check "the C host linked against the import library imports the four names from Dorvelk.dll" linked_host
+echo "== $dir: static checks: $passed of $((passed + failed)) passed"
+[ $failed -eq 0 ]
