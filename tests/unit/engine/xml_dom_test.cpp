@@ -177,8 +177,8 @@ std::string Repeat(const std::string& text, int times) {
   return out;
 }
 
-// The prolog scan that stands in for a parser that cannot be told to refuse
-// a document type: only what precedes the first element counts.
+// The prolog scan that refuses a document type whatever the parser does
+// with one: only what precedes the first element counts.
 TEST(XmlProlog, RefusesADocumentTypeOrAnUnreadablePrologOnly) {
   using P = XmlProlog;
   const std::string doctypeAfterComment = "<!-- c --><!DOCTYPE r><r/>";
