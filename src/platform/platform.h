@@ -136,9 +136,10 @@ bool ReadFileBytes(const std::string& path, std::string& out,
 // A whole file mapped read-only into memory, to hand its bytes to a library
 // without a copy in the heap. Data() gives Size() bytes and after them a
 // zero byte that can be read, whatever the size; an empty file gives an
-// empty string. Windows: the file is open to other readers only while it
-// is held; a size that is an exact multiple of the page size, after which
-// no byte of a view can be read, is read into memory instead. POSIX: a file
+// empty string. Windows: the file stays open to other readers and writers
+// while it is held, as for ReadFileBytes, but cannot be cut short under the
+// view; a size that is an exact multiple of the page size, after which no
+// byte of a view can be read, is read into memory instead. POSIX: a file
 // cut short under the view faults (a bus error) whoever reads past its new
 // end.
 class FileView {

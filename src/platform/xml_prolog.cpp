@@ -32,9 +32,9 @@ class Units {
     }
     return true;
   }
-  // Index of the first place from i where ascii stands, or kNone.
-  std::size_t Find(std::size_t i, const char* ascii) const {
-    for (; i < Size(); ++i)
+  // Index of the first place from i, before limit, where ascii starts, or kNone.
+  std::size_t Find(std::size_t i, const char* ascii, std::size_t limit = kNone) const {
+    for (const std::size_t stop = limit < Size() ? limit : Size(); i < stop; ++i)
       if (HasAt(i, ascii)) return i;
     return kNone;
   }
@@ -64,8 +64,10 @@ bool IsAsciiCompatible(const std::string& name) {
 // false when it names one in a form this scan cannot read.
 bool DeclaredEncoding(const Units& u, std::size_t from, std::size_t end, std::string& found) {
   found.clear();
-  std::size_t i = u.Find(from, "encoding");
-  if (i == kNone || i >= end) return true;  // none named
+  // Only the declaration is searched: what follows it is read once, by the
+  // caller, however many declarations a text repeats.
+  std::size_t i = u.Find(from, "encoding", end);
+  if (i == kNone) return true;  // none named
   i += 8;
   while (i < end && IsBlank(u.At(i))) ++i;
   if (i >= end || u.At(i) != '=') return false;

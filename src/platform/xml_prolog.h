@@ -1,5 +1,6 @@
 // What an XML text's prolog shows of a document type declaration, read
-// without a parser: for a parser that cannot be told to refuse one.
+// without a parser: for a parser that cannot be told to refuse one, or that
+// takes the order and ignores it.
 #pragma once
 
 #include <string>

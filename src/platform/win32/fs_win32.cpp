@@ -121,9 +121,11 @@ bool ReadFileBytes(const std::string& path, std::string& out, uint64_t maxSize) 
 
 bool FileView::Open(const std::string& path, uint64_t maxSize) {
   Release();
-  // Open to readers only: no one can change the bytes while they are lent.
-  Handle f(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  // Shared with writers as ReadFileBytes shares it: the library that wrote
+  // the file may still hold it open for writing. No one can cut a mapped
+  // file short while the view stands.
+  Handle f(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!f.ok()) return false;
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(f.h, &size) || size.QuadPart < 0 ||

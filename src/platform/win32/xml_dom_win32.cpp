@@ -107,29 +107,30 @@ DOMNodeType TypeOf(IXMLDOMNode* n) {
   return t;
 }
 
-// Makes the parser refuse a document type declaration as it meets one, before
-// any entity is declared or expanded. MSXML 3 allows one unless told; a
-// version without the property gets the text's prolog read for one instead.
+// Refuses a document type declaration before any entity is declared or
+// expanded. The text's prolog is read for one whatever the parser: some
+// MSXML builds take the ProhibitDTD property and then ignore it (Wine's
+// does). The parser is told to refuse one too, where it can be.
 void ProhibitDtd(IXMLDOMDocument* doc, const std::string& bytes) {
-  static const IID kIXmlDomDocument2 = {
-      0x2933bf95, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
-  ComRef<IXMLDOMDocument2> doc2;
-  VARIANT on;
-  VariantInit(&on);
-  on.vt = VT_BOOL;
-  on.boolVal = VARIANT_TRUE;
-  Bstr name(L"ProhibitDTD");
-  if (SUCCEEDED(doc->QueryInterface(kIXmlDomDocument2, reinterpret_cast<void**>(doc2.Out()))) &&
-      SUCCEEDED(doc2->setProperty(name.Get(), on)))
-    return;
   switch (ScanXmlProlog(bytes)) {
     case XmlProlog::Clear:
-      return;
+      break;
     case XmlProlog::Doctype:
       throw XmlError("the document declares a document type");
     case XmlProlog::Unreadable:
       throw XmlError("the document's prolog cannot be read for a document type");
   }
+  static const IID kIXmlDomDocument2 = {
+      0x2933bf95, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
+  ComRef<IXMLDOMDocument2> doc2;
+  if (FAILED(doc->QueryInterface(kIXmlDomDocument2, reinterpret_cast<void**>(doc2.Out()))))
+    return;
+  VARIANT on;
+  VariantInit(&on);
+  on.vt = VT_BOOL;
+  on.boolVal = VARIANT_TRUE;
+  Bstr name(L"ProhibitDTD");
+  doc2->setProperty(name.Get(), on);  // MSXML 3 allows a document type unless told
 }
 
 }  // namespace

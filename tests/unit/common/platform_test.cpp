@@ -4,6 +4,8 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <random>
 #include <set>
 
@@ -111,22 +113,36 @@ TEST(Files, ReadWriteKeepEveryByte) {
   EXPECT_FALSE(err.empty());
 
   // A view holds the same bytes and a readable zero after them, also where
-  // the size ends a page; once released, the file can be deleted.
-  const std::size_t sizes[] = {0, 256, 4095, 4096, 65536, 65537};
-  for (const std::size_t size : sizes) {
+  // the size ends a page, and also while the library that wrote the file
+  // still holds it open for writing; once released (and the writer gone),
+  // the file can be deleted.
+  const struct {
+    std::size_t size;
+    bool heldByWriter;
+  } views[] = {{0, false},     {256, false},   {4095, false}, {4096, false},
+               {65536, false}, {65537, false}, {256, true},   {4096, true}};
+  for (const auto& v : views) {
+    const std::size_t size = v.size;
     std::string bytes;
     for (std::size_t i = 0; i < size; ++i) bytes += all[i % all.size()];
     ASSERT_EQ(WriteFileBytes(t / "v", bytes, err), WriteStatus::Ok);
+    std::optional<std::fstream> writer;
+    if (v.heldByWriter) {
+      writer.emplace(t / "v", std::ios::in | std::ios::out | std::ios::binary);
+      ASSERT_TRUE(writer->is_open());
+    }
+    const std::string label = std::to_string(size) + (v.heldByWriter ? " held by a writer" : "");
     FileView view;
-    ASSERT_TRUE(view.Open(t / "v", size)) << size;
-    EXPECT_EQ(std::string(view.Data(), view.Size()), bytes) << size;
-    EXPECT_EQ(view.Data()[view.Size()], '\0') << size;
+    ASSERT_TRUE(view.Open(t / "v", size)) << label;
+    EXPECT_EQ(std::string(view.Data(), view.Size()), bytes) << label;
+    EXPECT_EQ(view.Data()[view.Size()], '\0') << label;
     if (size > 0) {
-      EXPECT_FALSE(view.Open(t / "v", size - 1)) << size;  // larger than allowed
+      EXPECT_FALSE(view.Open(t / "v", size - 1)) << label;  // larger than allowed
     }
     EXPECT_EQ(view.Size(), 0u);
     view.Release();
-    EXPECT_TRUE(DeleteFileAt(t / "v")) << size;
+    writer.reset();
+    EXPECT_TRUE(DeleteFileAt(t / "v")) << label;
   }
   FileView view;
   EXPECT_FALSE(view.Open(t / "missing"));

@@ -196,6 +196,9 @@ TEST(ContentControlXml, ReadSwitchesOnTheInverseSteps) {
            ctl("zip", "<impl>z</impl>") + "</Any>", false, "0: 0: 0:"},
       {"document type after a comment", kGbkDecl + std::string("<!-- c --><!DOCTYPE Any><Any>") +
            ctl("zip", "<impl>z</impl>") + "</Any>", false, "0: 0: 0:"},
+      {"an entity that expands, without an XML declaration",
+       "<!DOCTYPE Any [<!ENTITY e \"z\">]><Any>" + ctl("zip", "<impl>&e;</impl>") + "</Any>",
+       false, "0: 0: 0:"},
       // A mention that declares nothing is the service's text like any other.
       {"mentioned in a comment, an instruction and a CDATA section",
        kGbkDecl + std::string("<!-- no <!DOCTYPE here --><?note <!DOCTYPE?><Any>") +

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -140,6 +142,7 @@ TEST_F(Outbound, CommunicationSendsTheRequestBytesAndStoresTheReply) {
   box_.Set("Tressil", "Send.reply", "REPLY;TEXT");
   const struct {
     std::string bytes;
+    bool heldByWriter = false;
   } requests[] = {
       {std::string("REQ\x01\xB0\xA1", 6)},
       {""},  // an empty file is sent too
@@ -147,10 +150,18 @@ TEST_F(Outbound, CommunicationSendsTheRequestBytesAndStoresTheReply) {
       // still be a readable zero (the double reads it).
       {std::string(4096, 'P')},
       {std::string(65536, 'G')},
+      // The message library that wrote the request may still hold it open
+      // for writing.
+      {"HELD", true},
   };
   for (const auto& r : requests) {
     box_.ClearCallLog();
     const std::string req = Host("req.xml", r.bytes);
+    std::optional<std::fstream> writer;
+    if (r.heldByWriter) {
+      writer.emplace(req, std::ios::in | std::ios::out | std::ios::binary);
+      ASSERT_TRUE(writer->is_open());
+    }
     TPackageFileList out;
     ASSERT_EQ(Run(K::Communication, {{"", {req}}}, out), 0) << ResultMsg();
     const std::string target = Work("Message_response_20240506070809.xml");
@@ -184,8 +195,8 @@ TEST_F(Outbound, CommunicationFailsWhenTheRequestCannotBeReadOrTheReplyNotSaved)
   EXPECT_TRUE(box_.CallsOf("Send").empty());
   std::filesystem::remove(huge);
   // A request cut short while the library reads it: POSIX, a bus error in
-  // the library, a failed call; Windows, the file cannot be opened for
-  // writing while it is lent.
+  // the library, a failed call; Windows, the file cannot be cut while it is
+  // lent.
   const std::string cut = Host("cut.xml", std::string(10000, 'C'));
   box_.SetMode("Tressil", "Send", "cut-request");
   box_.Set("Tressil", "Send.file", cut);

@@ -171,8 +171,14 @@ std::string Utf16(const std::string& ascii, bool bigEndian, bool bom) {
   return out;
 }
 
-// The prolog scan that stands in for a parser that cannot be told to refuse
-// a document type: only what precedes the first element counts.
+std::string Repeat(const std::string& text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
+// The prolog scan that refuses a document type whatever the parser does
+// with one: only what precedes the first element counts.
 TEST(XmlProlog, RefusesADocumentTypeOrAnUnreadablePrologOnly) {
   using P = XmlProlog;
   const std::string doctypeAfterComment = "<!-- c --><!DOCTYPE r><r/>";
@@ -216,6 +222,18 @@ TEST(XmlProlog, RefusesADocumentTypeOrAnUnreadablePrologOnly) {
       {"declared UTF-16 in single bytes", "<?xml version=\"1.0\" encoding='utf-16'?><r/>",
        P::Unreadable},
       {"encoding without a value", "<?xml version=\"1.0\" encoding=?><r/>", P::Unreadable},
+      // Only the declaration itself names its encoding.
+      {"encoding named after the declaration",
+       "<?xml version=\"1.0\"?><!-- encoding=\"UTF-7\" --><?pi encoding='UTF-7'?><r/>",
+       P::Clear},
+      {"encoding in the root", "<?xml version='1.0'?><r encoding=\"UTF-7\">encoding=</r>",
+       P::Clear},
+      {"declarations repeated, then encoding", Repeat("<?xml ?>", 1000) + "<r encoding=/>",
+       P::Clear},
+      {"declarations repeated, then a document type",
+       Repeat("<?xml ?>", 1000) + "<!-- encoding='UTF-7' --><!DOCTYPE r><r/>", P::Doctype},
+      {"UTF-16LE, encoding after the declaration",
+       Utf16("<?xml version='1.0'?><r encoding=\"x\"/>", false, true), P::Clear},
       {"text before the root", "x<r/>", P::Unreadable},
       {"another declaration", "<!ELEMENT r ANY><r/>", P::Unreadable},
       {"unterminated comment", "<!-- <r/>", P::Unreadable},
