@@ -123,7 +123,8 @@ bool DeleteFileAt(const std::string& path);  // DeleteFileA
 // CopyFileA with fail-if-exists off: replaces a file at to. POSIX: written
 // beside to and renamed over it once whole, so a copy that fails part-way
 // leaves what stood at to as it was; a link at to is replaced, never what it
-// leads to.
+// leads to. A file its folder lets be written but not replaced (a folder not
+// writable, another's file in a sticky folder) is written in place.
 bool CopyFileReplace(const std::string& from, const std::string& to);
 
 // Whole file as bytes; the file stays open to other readers and writers
@@ -141,7 +142,8 @@ bool ReadFileBytes(const std::string& path, std::string& out,
 // view; a size that is an exact multiple of the page size, after which no
 // byte of a view can be read, is read into memory instead. POSIX: a file
 // cut short under the view faults (a bus error) whoever reads past its new
-// end.
+// end; a file its file system will not map (some /proc, /sys or FUSE files)
+// is read into memory instead.
 class FileView {
  public:
   FileView() = default;
@@ -149,7 +151,8 @@ class FileView {
   FileView& operator=(const FileView&) = delete;
   ~FileView() { Release(); }
   // False (the view empty) on any failure, also when the file is larger than
-  // maxSize bytes (told before anything is mapped) or cannot be mapped.
+  // maxSize bytes (told before anything is mapped) or can be neither mapped
+  // nor read.
   bool Open(const std::string& path, uint64_t maxSize = UINT64_MAX);
   // Unmaps and closes; the view is empty afterwards.
   void Release();
@@ -163,7 +166,7 @@ class FileView {
   std::size_t mapped_ = 0;    // POSIX: bytes reserved at base_
   void* file_ = nullptr;      // Windows: the open file and its mapping object
   void* section_ = nullptr;
-  std::string copy_;          // Windows: the bytes read instead of a view
+  std::string copy_;          // the bytes read instead of a view
 };
 
 enum class WriteStatus { Ok, CreateFailed, WriteFailed };

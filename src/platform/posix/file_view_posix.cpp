@@ -24,19 +24,27 @@ bool FileView::Open(const std::string& path, uint64_t maxSize) {
     const auto size = static_cast<std::size_t>(st.st_size);
     const std::size_t span = (size + page - 1) / page * page + page;
     void* base = mmap(nullptr, span, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    ok = base != MAP_FAILED;
-    if (ok && mmap(base, size, PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, 0) == MAP_FAILED) {
+    if (base != MAP_FAILED &&
+        mmap(base, size, PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, 0) == MAP_FAILED) {
       munmap(base, span);
-      ok = false;
+      base = MAP_FAILED;
     }
-    if (ok) {
+    if (base != MAP_FAILED) {
       base_ = base;
       mapped_ = span;
       data_ = static_cast<const char*>(base);
       size_ = size;
+    } else if (ReadFileBytes(path, copy_, maxSize) && copy_.size() == size) {
+      // A file its file system will not map (some /proc, /sys or FUSE files)
+      // is read instead; the string's own zero follows its bytes.
+      data_ = copy_.c_str();
+      size_ = size;
+    } else {
+      copy_.clear();
+      ok = false;
     }
   }
-  close(fd);  // the mapping keeps the file
+  close(fd);  // a mapping keeps the file
   return ok;
 }
 
@@ -44,6 +52,8 @@ void FileView::Release() {
   if (base_) munmap(base_, mapped_);
   base_ = nullptr;
   mapped_ = 0;
+  copy_.clear();
+  copy_.shrink_to_fit();
   data_ = "";
   size_ = 0;
 }

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -88,9 +89,9 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
   return dir + "/" + name;
 }
 
-// Creates a file of its own name for writing in the folder of path, with
-// mode as open takes it (the umask applies); its name goes to temp.
-int CreateTempBeside(const std::string& path, mode_t mode, std::string& temp) {
+// Creates a file of its own name for writing in the folder of path, readable
+// and writable by its owner alone; its name goes to temp.
+int CreateTempBeside(const std::string& path, std::string& temp) {
   std::size_t cut = 0;  // just after the last separator
   for (std::size_t i = 0; i < path.size(); i += CharSizeAt(path, i))
     if (IsDirSepAt(path, i)) cut = i + 1;
@@ -98,10 +99,54 @@ int CreateTempBeside(const std::string& path, mode_t mode, std::string& temp) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     temp = path.substr(0, cut) + ".dv-copy-" + std::to_string(getpid()) + "-" +
            std::to_string(serial++) + ".tmp";
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   return -1;
+}
+
+// The process's file mode creation mask, for a mode given once a file is
+// made. Linux tells it; elsewhere it is set and put back, the stricter mask
+// standing meanwhile so that no file made in between comes out more open.
+mode_t CurrentUmask() {
+  Fd status(open("/proc/self/status", O_RDONLY | O_CLOEXEC));
+  if (status.fd >= 0) {
+    char buf[1024];
+    const ssize_t n = read(status.fd, buf, sizeof buf - 1);
+    if (n > 0) {
+      buf[n] = '\0';
+      if (const char* at = std::strstr(buf, "\nUmask:"))
+        return static_cast<mode_t>(std::strtoul(at + 7, nullptr, 8) & 0777);
+    }
+  }
+  const mode_t mask = umask(077);
+  umask(mask);
+  return mask;
+}
+
+// True for a refusal the folder makes (no new name in it, or no renaming
+// over another's file in a sticky folder) while its file may still be
+// written.
+bool RefusedByFolder(int error) { return error == EACCES || error == EPERM; }
+
+// Writes in over the file at to, as it stands. A copy cut short must not pass
+// for the file: what was written is taken back, the folder letting the file
+// be neither replaced nor removed.
+bool CopyInPlace(int in, const std::string& to) {
+  if (lseek(in, 0, SEEK_SET) != 0) return false;
+  Fd out(open(to.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC));
+  if (out.fd < 0) return false;
+  if (CopyData(in, out.fd)) return out.Close();
+  [[maybe_unused]] const int undone = ftruncate(out.fd, 0);
+  return false;
+}
+
+// Gives fd the owner and group of the file it replaces where the process may,
+// else at least the group (one the process is in); else it stays the
+// process's own, as any file it makes.
+void TakeOwner(int fd, const struct stat& of) {
+  if (fchown(fd, of.st_uid, of.st_gid) == 0) return;
+  [[maybe_unused]] const int group = fchown(fd, static_cast<uid_t>(-1), of.st_gid);
 }
 
 }  // namespace
@@ -157,8 +202,9 @@ bool CopyFileReplace(const std::string& from, const std::string& to) {
   if (reached && S_ISDIR(dst.st_mode)) return false;
   struct stat old {};
   const bool exists = lstat(to.c_str(), &old) == 0;
-  if (exists && S_ISREG(old.st_mode) && access(to.c_str(), W_OK) != 0) return false;  // read-only
-  if (exists && !S_ISREG(old.st_mode) && !S_ISLNK(old.st_mode)) {
+  const bool replacing = exists && S_ISREG(old.st_mode);
+  if (replacing && access(to.c_str(), W_OK) != 0) return false;  // read-only
+  if (exists && !replacing && !S_ISLNK(old.st_mode)) {
     // A device or pipe is written to as it stands, and stays where it is.
     Fd out(open(to.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
     return out.fd >= 0 && CopyData(in.fd, out.fd) && out.Close();
@@ -166,15 +212,29 @@ bool CopyFileReplace(const std::string& from, const std::string& to) {
   // The copy goes to a new file beside to, which takes to's name only once
   // it is whole: a copy cut short leaves the file that stood there (or what
   // a link there leads to) as it was. A link at to is replaced, never what
-  // it leads to.
+  // it leads to. Until then no one else can read it; it takes its mode (and
+  // a replaced file's owner) just before the rename.
   std::string temp;
-  Fd out(CreateTempBeside(to, src.st_mode & 0777, temp));
-  if (out.fd < 0) return false;
-  // A replaced file's mode carries over, as a copy into it kept it.
-  if (exists && S_ISREG(old.st_mode)) fchmod(out.fd, old.st_mode & 0777);
-  if (CopyData(in.fd, out.fd) && out.Close() && rename(temp.c_str(), to.c_str()) == 0) return true;
+  Fd out(CreateTempBeside(to, temp));
+  if (out.fd < 0) {
+    // A file may be writable where its folder takes no new file: it is
+    // written in place then.
+    return replacing && RefusedByFolder(errno) && CopyInPlace(in.fd, to);
+  }
+  bool whole = CopyData(in.fd, out.fd);
+  if (whole) {
+    if (replacing) TakeOwner(out.fd, old);
+    // A replaced file's mode carries over, as a copy into it kept it; a new
+    // file has the source's under the umask, as creating it with that gave.
+    fchmod(out.fd, replacing ? old.st_mode & 0777 : src.st_mode & 0777 & ~CurrentUmask());
+    whole = out.Close();
+  }
+  if (whole && rename(temp.c_str(), to.c_str()) == 0) return true;
+  const int error = errno;
   unlink(temp.c_str());
-  return false;
+  // A sticky folder lets no one rename over another's file, which may still
+  // be written: in place, then.
+  return whole && replacing && RefusedByFolder(error) && CopyInPlace(in.fd, to);
 }
 
 bool ReadFileBytes(const std::string& path, std::string& out, uint64_t maxSize) {

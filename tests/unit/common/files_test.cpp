@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <set>
 #include <system_error>
+#include <vector>
 
 #include "common/path.h"
 #include "platform/platform.h"
@@ -83,21 +84,18 @@ TEST(ForceDirs, CreatesTheMissingChain) {
   ForceDirs(t / "file/sub");  // a file in the way: nothing, and no error
   EXPECT_FALSE(DirExists(t / "file/sub"));
   EXPECT_FALSE(DirExists(t / "file"));
-  ForceDirs("");
-#if defined(_WIN32)
-  ForceDirs("C:\\");
-  ForceDirs("C:");
-  EXPECT_TRUE(DirExists("C:\\"));
-#endif
 }
 
 TEST(ForceDirs, RelativeToTheCurrentDirectory) {
   TempFolder t;
   const std::string saved = plat::CurrentDir();
   ASSERT_TRUE(plat::SetCurrentDir(t.path()));
-  // Short names are folders like any other: only a drive alone is not.
+  // Short names are folders like any other: only a drive alone, a server or
+  // a share is not, and nothing is made for one. Where "\" is no separator
+  // and there are no drives, those are names like any other.
+  const auto name = [](const std::string& n) { return plat::kWindowsPaths ? "" : n; };
   const struct {
-    std::string dir, made;
+    std::string dir, made;  // made: "" where nothing may be made
   } cases[] = {
       {"abc" + S + "de", "abc/de"},
       {"xy", "xy"},
@@ -105,10 +103,26 @@ TEST(ForceDirs, RelativeToTheCurrentDirectory) {
       {"ab" + S + "c", "ab/c"},
       {"q" + S + "r" + S, "q/r"},
       {"保", "保"},  // one double-byte character
+      {"C:\\", name("C:\\")},
+      {"C:", name("C:")},
+      {"\\\\server\\share", name("\\\\server\\share")},
+      {"\\\\server\\share\\", name("\\\\server\\share\\")},
+      {"", ""},
   };
   for (const auto& c : cases) ForceDirs(c.dir);
   plat::SetCurrentDir(saved);
-  for (const auto& c : cases) EXPECT_TRUE(DirExists(t / c.made)) << c.dir;
+  std::set<std::string> made;
+  for (const auto& c : cases) {
+    if (c.made.empty()) continue;
+    EXPECT_TRUE(DirExists(t / c.made)) << c.dir;
+    made.insert(c.made.substr(0, c.made.find('/')));
+  }
+  // And nothing else: no folder named for a drive, a server or a share.
+  std::vector<plat::DirEntry> entries;
+  ASSERT_TRUE(plat::ListDir(t.path(), entries));
+  std::set<std::string> names;
+  for (const auto& e : entries) names.insert(e.name);
+  EXPECT_EQ(names, made);
 }
 
 TEST(DirExists, FoldersOnly) {
@@ -119,6 +133,9 @@ TEST(DirExists, FoldersOnly) {
   EXPECT_FALSE(DirExists(t / "f"));
   EXPECT_FALSE(DirExists(t / "missing"));
   EXPECT_FALSE(DirExists(""));
+#if defined(_WIN32)
+  EXPECT_TRUE(DirExists("C:\\"));
+#endif
 }
 
 TEST(LoadFileText, WholeFileOrEmpty) {

@@ -13,7 +13,14 @@
 #include "temp_folder.h"
 
 #if !defined(_WIN32)
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace dv::plat {
@@ -24,6 +31,48 @@ using dv::testing::TempFolder;
 using dv::testing::WriteAll;
 
 const std::string S(1, kDirSep);
+
+#if !defined(_WIN32)
+// The modes of the copies' temporary files in one folder, as the file size
+// limit's signal finds them part-way through a copy. The signal comes from
+// the write it stops, on the copying thread, so nothing it uses is half done.
+std::string g_watched;
+std::vector<unsigned> g_tempModes;
+void NoteTempModes(int) {
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(g_watched, ec))
+    if (e.path().filename().string().rfind(".dv-copy-", 0) == 0)
+      g_tempModes.push_back(static_cast<unsigned>(e.symlink_status(ec).permissions()));
+}
+
+// Who a permission refusal is tried on: the tests' own user, or nobody where
+// they run as root, whom no permission refuses.
+struct User {
+  uid_t uid;
+  gid_t gid;
+};
+std::optional<User> Unprivileged() {
+  if (geteuid() != 0) return User{geteuid(), getegid()};
+  const passwd* pw = getpwnam("nobody");
+  if (pw == nullptr) return std::nullopt;
+  return User{pw->pw_uid, pw->pw_gid};
+}
+
+// CopyFileReplace run as user in a child process: 1 copied, 0 not, -1 the
+// child could not become user.
+int CopyAs(const User& user, const std::string& from, const std::string& to) {
+  const pid_t child = fork();
+  if (child == 0) {
+    if (geteuid() != user.uid &&
+        (setgroups(0, nullptr) != 0 || setgid(user.gid) != 0 || setuid(user.uid) != 0))
+      _exit(2);
+    _exit(CopyFileReplace(from, to) ? 1 : 0);
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status) == 2 ? -1 : WEXITSTATUS(status);
+}
+#endif
 
 // The same table runs against the system's reader on Windows and our own on
 // POSIX, so both keep the same rules.
@@ -148,6 +197,30 @@ TEST(Files, ReadWriteKeepEveryByte) {
   EXPECT_FALSE(view.Open(t / "missing"));
   EXPECT_FALSE(view.Open(t.path()));
   EXPECT_EQ(std::string(view.Data(), view.Size()), "");
+#if !defined(_WIN32)
+  // A file its file system will not map is read instead: still its bytes,
+  // and a readable zero after them. Only files that refuse a mapping here
+  // count.
+  int unmappable = 0;
+  for (const char* path : {"/sys/kernel/notes", "/proc/config.gz"}) {
+    const std::string bytes = ReadAll(path);
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (bytes.empty() || fd < 0) continue;
+    void* map = mmap(nullptr, bytes.size(), PROT_READ, MAP_PRIVATE, fd, 0);
+    close(fd);
+    if (map != MAP_FAILED) {
+      munmap(map, bytes.size());
+      continue;
+    }
+    ++unmappable;
+    ASSERT_TRUE(view.Open(path)) << path;
+    EXPECT_EQ(std::string(view.Data(), view.Size()), bytes) << path;
+    EXPECT_EQ(view.Data()[view.Size()], '\0') << path;
+    view.Release();
+    EXPECT_EQ(view.Size(), 0u);
+  }
+  if (unmappable == 0) GTEST_SKIP() << "no file here that its file system will not map";
+#endif
 }
 
 TEST(Files, CopyReplacesTheTarget) {
@@ -177,10 +250,17 @@ TEST(Files, CopyReplacesTheTarget) {
   EXPECT_EQ(*FileAttributes(t / "link"), kAttrArchive);
   EXPECT_EQ(ReadAll(t / "link"), "");
   EXPECT_EQ(ReadAll(t / "linked"), linked);
-  // A replaced file keeps its mode; a folder, or a link to one, is no file.
+  // A replaced file keeps its mode, a new one has the source's under the
+  // umask (as a file written anew has 0666 under it); a folder, or a link to
+  // one, is no file.
   std::filesystem::permissions(t / "new", std::filesystem::perms(0640));
   EXPECT_TRUE(CopyFileReplace(t / "big", t / "new"));
   EXPECT_EQ(std::filesystem::status(t / "new").permissions(), std::filesystem::perms(0640));
+  std::filesystem::permissions(t / "big", std::filesystem::perms(0666));
+  WriteAll(t / "written", "");
+  EXPECT_TRUE(CopyFileReplace(t / "big", t / "fresh"));
+  EXPECT_EQ(std::filesystem::status(t / "fresh").permissions(),
+            std::filesystem::status(t / "written").permissions());
   MakeDir(t / "dir");
   std::filesystem::create_directory_symlink(t / "dir", t / "dirlink");
   EXPECT_FALSE(CopyFileReplace(t / "big", t / "dir"));
@@ -189,7 +269,8 @@ TEST(Files, CopyReplacesTheTarget) {
   EXPECT_EQ(*FileAttributes(t / "dirlink"), kAttrReparsePoint | kAttrDirectory);
 
   // A copy cut short (here by a file size limit) leaves no part of a file,
-  // and whatever stood at the destination as it was.
+  // and whatever stood at the destination as it was. Until cut, its file was
+  // open to no one else.
   std::filesystem::remove(t / "link");
   std::filesystem::create_symlink(t / "linked", t / "link");
   WriteAll(t / "old", "the file that stood there");
@@ -201,8 +282,10 @@ TEST(Files, CopyReplacesTheTarget) {
       {"old", "the file that stood there"},
       {"link", linked.c_str()},
   };
+  g_watched = t.path();
   for (const auto& c : cuts) {
-    std::signal(SIGXFSZ, SIG_IGN);
+    g_tempModes.clear();
+    std::signal(SIGXFSZ, NoteTempModes);
     rlimit saved{};
     getrlimit(RLIMIT_FSIZE, &saved);
     rlimit small = saved;
@@ -212,6 +295,8 @@ TEST(Files, CopyReplacesTheTarget) {
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, SIG_DFL);
     EXPECT_FALSE(copied) << c.to;
+    ASSERT_EQ(g_tempModes.size(), 1u) << c.to;
+    EXPECT_EQ(g_tempModes[0] & ~0600u, 0u) << c.to << " " << std::oct << g_tempModes[0];
     if (c.left == nullptr) EXPECT_FALSE(FileAttributes(t / c.to).has_value()) << c.to;
     else EXPECT_TRUE(ReadAll(t / c.to) == c.left) << c.to;  // not the cut copy's megabyte
   }
@@ -222,9 +307,59 @@ TEST(Files, CopyReplacesTheTarget) {
   ASSERT_TRUE(ListDir(t.path(), left));
   std::set<std::string> names;
   for (const auto& e : left) names.insert(e.name);
-  EXPECT_EQ(names, (std::set<std::string>{"big", "dir", "dirlink", "empty", "link", "linked", "new",
-                                          "old", "target"}));
+  EXPECT_EQ(names, (std::set<std::string>{"big", "dir", "dirlink", "empty", "fresh", "link",
+                                          "linked", "new", "old", "target", "written"}));
   std::filesystem::remove(t / "dirlink");
+
+  // A file its folder lets be written but not replaced is written in place;
+  // a replaced file keeps its owner and group where the copier may give
+  // them. Either way the file keeps its mode, and nothing is left beside it.
+  const auto user = Unprivileged();
+  if (!user) GTEST_SKIP() << "no unprivileged user to be refused";
+  const bool root = geteuid() == 0;
+  const struct {
+    const char* folder;
+    unsigned folderMode;
+    bool usersFile;  // the file is the unprivileged user's, else root's and writable by all
+    bool userCopies;  // else root copies
+    bool inPlace;
+  } places[] = {
+      {"readonly", 0555, true, true, true},
+      {"sticky", 01777, false, true, true},
+      {"others", 0755, true, false, false},
+  };
+  for (const auto& p : places) {
+    if (!root && (!p.usersFile || !p.userCopies)) continue;  // another user's file takes root
+    const std::string file = t / p.folder + S + "f";
+    MakeDir(t / p.folder);
+    WriteAll(file, "the file that stood there");
+    chmod(file.c_str(), p.usersFile ? 0640 : 0666);
+    if (root && p.usersFile) {
+      ASSERT_EQ(chown(file.c_str(), user->uid, user->gid), 0);
+    }
+    chmod((t / p.folder).c_str(), p.folderMode);
+    struct stat before {};
+    ASSERT_EQ(stat(file.c_str(), &before), 0);
+    const int copied = p.userCopies ? CopyAs(*user, t / "big", file)
+                                    : CopyFileReplace(t / "big", file) ? 1 : 0;
+    ASSERT_NE(copied, -1) << "could not become the unprivileged user";
+    EXPECT_EQ(copied, 1) << p.folder;
+    chmod((t / p.folder).c_str(), 0755);
+    EXPECT_TRUE(ReadAll(file) == big) << p.folder;
+    struct stat after {};
+    ASSERT_EQ(stat(file.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode) << p.folder;
+    EXPECT_EQ(after.st_uid, before.st_uid) << p.folder;
+    EXPECT_EQ(after.st_gid, before.st_gid) << p.folder;
+    if (p.inPlace) {
+      EXPECT_EQ(after.st_ino, before.st_ino) << p.folder;
+    }
+    ASSERT_TRUE(ListDir(t / p.folder, left));
+    names.clear();
+    for (const auto& e : left) names.insert(e.name);
+    EXPECT_EQ(names, std::set<std::string>{"f"}) << p.folder;
+  }
+  if (!root) GTEST_SKIP() << "another user's file takes root to make";
 #endif
 }
 
