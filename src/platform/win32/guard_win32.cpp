@@ -27,12 +27,13 @@
 //
 // i686: the registration record is linked by hand on the thread's exception
 // chain (FS:[0]); GCC has no __try/__except. The handler unwinds with
-// RtlUnwind to its own record. The recovery point restores the stack and
-// frame pointers saved in the record, and the chain is reset to what it was
-// before the call: after a stack overflow or an exception during the unwind
-// the library's registrations are still on it, and the dispatcher has one of
-// its own while a handler runs. MXCSR is saved and restored without asking
-// CPUID: every processor and system this runs on has SSE.
+// RtlUnwind to its own record, from assembly that keeps EBX, ESI and EDI
+// across it: Windows' RtlUnwind does not. The recovery point restores the
+// stack and frame pointers saved in the record, and the chain is reset to
+// what it was before the call: after a stack overflow or an exception during
+// the unwind the library's registrations are still on it, and the dispatcher
+// has one of its own while a handler runs. MXCSR is saved and restored
+// without asking CPUID: every processor and system this runs on has SSE.
 //
 // x86_64: exception handling is table-based; the frame of the call is an
 // assembly function whose unwind data names its handler. The handler unwinds
@@ -77,6 +78,11 @@ static_assert(offsetof(GuardFrame, handler) == 4 && offsetof(GuardFrame, esp) ==
 extern "C" int DvSehCall(GuardFrame* frame, void (*fn)(void*), void* ctx) asm("dv_seh_call");
 // Resumes at frame's recovery point; never returns.
 extern "C" [[noreturn]] void DvSehResume(GuardFrame* frame) asm("dv_seh_resume");
+// Runs the termination handlers of the records above frame and takes them
+// off the chain (RtlUnwind to frame); returns once frame heads it. Windows'
+// RtlUnwind returns with EBX, ESI and EDI zeroed, so they are saved around
+// it here rather than left to what the compiler keeps in them.
+extern "C" void DvSehUnwind(GuardFrame* frame, EXCEPTION_RECORD* rec) asm("dv_seh_unwind");
 
 asm(R"(
     .text
@@ -126,13 +132,25 @@ dv_seh_resume:
     movl  8(%eax), %esp
     movl  12(%eax), %ebp
     jmp   *16(%eax)
-)");
 
-// Runs the termination handlers of the records above frame and takes them
-// off the chain; returns once frame heads it.
-void UnwindTo(GuardFrame* frame, EXCEPTION_RECORD* rec) {
-  RtlUnwind(frame, reinterpret_cast<void*>(frame->eip), rec, nullptr);
-}
+    .p2align 4
+dv_seh_unwind:
+    pushl %ebp
+    pushl %ebx
+    pushl %esi
+    pushl %edi
+    movl  20(%esp), %eax
+    pushl $0
+    pushl 28(%esp)
+    pushl 16(%eax)
+    pushl %eax
+    call  *__imp__RtlUnwind@16
+    popl  %edi
+    popl  %esi
+    popl  %ebx
+    popl  %ebp
+    ret
+)");
 
 EXCEPTION_DISPOSITION __cdecl OnException(EXCEPTION_RECORD* rec, void* establisher, CONTEXT*,
                                           void*) {
@@ -143,7 +161,7 @@ EXCEPTION_DISPOSITION __cdecl OnException(EXCEPTION_RECORD* rec, void* establish
   GuardFrame* const frame = static_cast<GuardFrame*>(establisher);
   if (!frame->unwinding && rec->ExceptionCode != EXCEPTION_STACK_OVERFLOW) {
     frame->unwinding = 1;
-    UnwindTo(frame, rec);
+    DvSehUnwind(frame, rec);
   }
   DvSehResume(frame);
 }
@@ -319,12 +337,12 @@ bool SehCall(void (*fn)(void*), void* ctx) { return DvSehCall64(fn, ctx) == 0; }
 // thread. The overflow is raised when the stack's guard page is touched, and
 // its whole dispatch, ours included, runs in the few pages below it. Two
 // things keep that working:
-// - room: the thread's guarantee for overflow handling (SetThreadStackGuarantee,
-//   looked up by name: older systems have no such call) is raised to
-//   kOverflowRoom, never lowered. Wine's default of a page or two is not
-//   enough for its own x86_64 dispatcher, and Wine puts a new thread's guard
-//   pages at the very bottom of its stack, so a guard page is also placed
-//   above that room.
+// - room: the stack's guarantee for overflow handling (SetThreadStackGuarantee,
+//   looked up by name: older systems have no such call; Windows keeps one per
+//   fiber, Wine one per thread) is raised to kOverflowRoom, never lowered.
+//   Wine's default of a page or two is not enough for its own x86_64
+//   dispatcher, and Wine puts a new stack's guard page at its very bottom, so
+//   a guard page is also placed above that room.
 // - a guard page at all: an overflow uses it up, and without one the next
 //   overflow ends the process instead of raising an exception. After a
 //   recovered exception one is put back, as the C runtime's _resetstkoflw
@@ -333,6 +351,8 @@ bool SehCall(void (*fn)(void*), void* ctx) { return DvSehCall64(fn, ctx) == 0; }
 // done only on the stack the thread information block names (the thread's,
 // or the fiber's running on it): a stack a host carved from other memory is
 // its memory, and a guard page there would fault the host's next access.
+// A thread has as many stacks as it runs fibers, each with its own guard
+// page, so what was found is kept per stack (see StackRoom).
 constexpr ULONG kOverflowRoom = 32 * 1024;
 
 // Where the TEB keeps the allocation base of the current stack
@@ -355,6 +375,8 @@ const char* ThreadEnvironmentBlock() {
 }
 static_assert(offsetof(NT_TIB, Self) == 6 * sizeof(void*));
 
+// Raises the current stack's guarantee to atLeast (0 only asks); the
+// guarantee now, or 0 when the call is not there or refused.
 ULONG RaiseStackGuarantee(ULONG atLeast) {
   using Fn = BOOL(WINAPI*)(PULONG);
   static const Fn fn = [] {
@@ -368,18 +390,18 @@ ULONG RaiseStackGuarantee(ULONG atLeast) {
   return atLeast > size ? atLeast : size;
 }
 
-// True when a guard page is in place above the room (found or put back);
-// false when none could be put, or the caller is not on the thread's stack.
-bool KeepOverflowRoom() {
+// The guard page in place above the room (found or put back); null when
+// none could be put, or the caller is not on the thread's stack.
+char* KeepOverflowRoom() {
   volatile char here = 0;
   char* const at = const_cast<char*>(&here);
   const char* const teb = ThreadEnvironmentBlock();
   const NT_TIB* const tib = reinterpret_cast<const NT_TIB*>(teb);
   if (at < static_cast<char*>(tib->StackLimit) || at >= static_cast<char*>(tib->StackBase))
-    return false;
+    return nullptr;
   char* const base = *reinterpret_cast<char* const*>(teb + kDeallocationStackOffset);
   MEMORY_BASIC_INFORMATION mbi;
-  if (!VirtualQuery(at, &mbi, sizeof mbi) || mbi.AllocationBase != base) return false;
+  if (!VirtualQuery(at, &mbi, sizeof mbi) || mbi.AllocationBase != base) return nullptr;
   const ULONG room = RaiseStackGuarantee(kOverflowRoom);
   SYSTEM_INFO si;
   GetSystemInfo(&si);
@@ -388,17 +410,51 @@ bool KeepOverflowRoom() {
   char* const lowest = base + 2 * page + ((room + page - 1) & ~(page - 1));
   char* guard = nullptr;  // the lowest committed page at or above lowest
   for (char* p = base; p < top; p += mbi.RegionSize) {
-    if (!VirtualQuery(p, &mbi, sizeof mbi) || mbi.AllocationBase != base) return false;
+    if (!VirtualQuery(p, &mbi, sizeof mbi) || mbi.AllocationBase != base) return nullptr;
     char* const end = p + mbi.RegionSize;
     if (mbi.State != MEM_COMMIT || end <= lowest) continue;
-    if (mbi.Protect & PAGE_GUARD) return true;  // in place
+    if (mbi.Protect & PAGE_GUARD) return p < lowest ? lowest : p;  // in place
     if (!guard && (mbi.Protect & PAGE_READWRITE)) guard = p < lowest ? lowest : p;
   }
   if (!guard) guard = lowest;
-  if (guard + page > top) return false;  // no room left below the caller
+  if (guard + page > top) return nullptr;  // no room left below the caller
   DWORD old;
-  return VirtualAlloc(guard, page, MEM_COMMIT, PAGE_READWRITE) &&
-         VirtualProtect(guard, page, PAGE_READWRITE | PAGE_GUARD, &old);
+  if (!VirtualAlloc(guard, page, MEM_COMMIT, PAGE_READWRITE) ||
+      !VirtualProtect(guard, page, PAGE_READWRITE | PAGE_GUARD, &old))
+    return nullptr;
+  return guard;
+}
+
+// What a thread found on the stacks it made guarded calls on: the guard page
+// kept above the room, by the base of the stack. A few stacks suffice: a
+// stack not among them costs a new look, not a wrong answer. Every call
+// checks the entry still holds (StillInPlace): an overflow the host caught
+// uses the page up, Wine moves it down as the stack grows, and a fiber
+// deleted and another created may leave a new stack at the same base, with
+// neither page nor guarantee (Windows keeps a guarantee per fiber).
+struct StackRoom {
+  const void* stackBase;  // NT_TIB.StackBase; null: a free entry
+  char* guard;            // null: none known to be in place
+};
+constexpr int kStacksKept = 4;
+
+StackRoom& RoomOfThisStack() {
+  thread_local StackRoom stacks[kStacksKept];
+  thread_local int next = 0;  // the entry to take next when none is free
+  const void* const base = reinterpret_cast<const NT_TIB*>(ThreadEnvironmentBlock())->StackBase;
+  for (StackRoom& s : stacks)
+    if (s.stackBase == base) return s;
+  for (StackRoom& s : stacks)
+    if (!s.stackBase) return s = StackRoom{base, nullptr};
+  StackRoom& s = stacks[next];
+  next = (next + 1) % kStacksKept;
+  return s = StackRoom{base, nullptr};
+}
+
+bool StillInPlace(const char* guard) {
+  MEMORY_BASIC_INFORMATION mbi;
+  return guard && VirtualQuery(guard, &mbi, sizeof mbi) && mbi.State == MEM_COMMIT &&
+         (mbi.Protect & PAGE_GUARD) && RaiseStackGuarantee(0) >= kOverflowRoom;
 }
 
 struct Call {
@@ -423,13 +479,14 @@ void CatchAll(void* p) {
 bool GuardedCall(void (*fn)(void*), void* ctx) {
   if (!fn) return false;
   Call call{fn, ctx, false};
-  // Until a guard page is known to be in place, every call of the thread
+  // Until a guard page is known to be in place, every call on the stack
   // tries again: the last one could not be put back, or the calls so far ran
-  // on a stack that is not the thread's.
-  thread_local bool roomKept = false;
-  if (!roomKept) roomKept = KeepOverflowRoom();
+  // on a stack that is not the one the thread information block names.
+  StackRoom& room = RoomOfThisStack();
+  if (!StillInPlace(room.guard)) room.guard = KeepOverflowRoom();
   if (!SehCall(&CatchAll, &call)) {
-    roomKept = KeepOverflowRoom();
+    // Looked up again: the call may have run fibers whose stacks took the entry.
+    RoomOfThisStack().guard = KeepOverflowRoom();
     return false;
   }
   return !call.threw;

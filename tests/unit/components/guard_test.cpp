@@ -215,15 +215,32 @@ dv_test_on_stack:
 )");
 #endif
 
+// Overflows and faults on the calling stack, twice over: how many were
+// caught. The overflow comes first: after any caught fault the stack is made
+// ready for the next overflow anyway.
+int CaughtOnThisStack() {
+  int caught = 0;
+  for (int round = 0; round < 2; ++round)
+    for (void (*fn)() : {&Overflow, &NullWrite}) caught += Guarded([&] { fn(); }) ? 0 : 1;
+  return caught;
+}
+
 struct OnFiber {
   void* back;  // the fiber to switch back to
   int caught = 0;
 };
 VOID CALLBACK FaultsOnFiber(void* p) {
   OnFiber* on = static_cast<OnFiber*>(p);
-  for (int round = 0; round < 2; ++round)
-    for (void (*fn)() : {&NullWrite, &Overflow}) on->caught += Guarded([&] { fn(); }) ? 0 : 1;
+  on->caught = CaughtOnThisStack();
   SwitchToFiber(on->back);
+}
+
+// A host's vectored handler with a few KiB of stack of its own: it sees
+// every exception first, on the stack the exception happened on.
+LONG CALLBACK StackHungryHandler(EXCEPTION_POINTERS*) {
+  volatile char scratch[8 * 1024];
+  for (std::size_t i = 0; i < sizeof scratch; i += 256) scratch[i] = 0;
+  return EXCEPTION_CONTINUE_SEARCH;
 }
 
 // A guarded call from a carved stack leaves the block as it was: no guard
@@ -232,19 +249,49 @@ VOID CALLBACK FaultsOnFiber(void* p) {
 // them. (A fault on such a stack is not caught: the system dispatches no
 // exception to frames outside the stack the thread information block names,
 // so there is no such row.) A fiber's stack is one the block names: its
-// faults and overflows are caught, and keep being caught.
+// faults and overflows are caught, and keep being caught, whichever of the
+// thread's stacks had calls before; each overflow leaves room for the
+// handlers (a host's vectored handler among them).
 TEST(GuardedCall, StacksOtherThanTheThreadsOwn) {
-  std::thread([] {
-    void* const thread = ConvertThreadToFiber(nullptr);
-    ASSERT_NE(thread, nullptr);
-    OnFiber on{thread};
-    void* const fiber = CreateFiber(0, &FaultsOnFiber, &on);
-    ASSERT_NE(fiber, nullptr);
-    SwitchToFiber(fiber);
-    EXPECT_EQ(on.caught, 4);
-    DeleteFiber(fiber);
-    ConvertFiberToThread();
-  }).join();
+  struct Order {
+    const char* what;
+    bool ownBefore;  // faults on the thread's own stack first
+    int fibers;      // one after the other, each deleted before the next
+    bool ownAfter;   // and last
+  };
+  const Order orders[] = {
+      {"a fiber only", false, 1, false},
+      {"the thread's own stack, then a fiber", true, 1, false},
+      {"a fiber, then the thread's own stack", false, 1, true},
+      {"the thread's own stack, a fiber, the thread's own stack", true, 1, true},
+      {"a fiber, then another (as a rule on the first one's stack)", false, 2, false},
+  };
+  void* const hungry = AddVectoredExceptionHandler(1, &StackHungryHandler);
+  ASSERT_NE(hungry, nullptr);
+  for (const Order& o : orders) {
+    SCOPED_TRACE(o.what);
+    int caught = 0;
+    bool ended = false;  // stays false when the thread died on the way
+    std::thread([&] {
+      if (o.ownBefore) caught += CaughtOnThisStack();
+      void* const thread = ConvertThreadToFiber(nullptr);
+      ASSERT_NE(thread, nullptr);
+      for (int i = 0; i < o.fibers; ++i) {
+        OnFiber on{thread};
+        void* const fiber = CreateFiber(0, &FaultsOnFiber, &on);
+        ASSERT_NE(fiber, nullptr);
+        SwitchToFiber(fiber);
+        caught += on.caught;
+        DeleteFiber(fiber);
+      }
+      ConvertFiberToThread();
+      if (o.ownAfter) caught += CaughtOnThisStack();
+      ended = true;
+    }).join();
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(caught, 4 * (o.ownBefore + o.fibers + o.ownAfter));
+  }
+  RemoveVectoredExceptionHandler(hungry);
   std::thread([] {
     constexpr std::size_t kSize = 256 * 1024;
     char* const block =
@@ -266,6 +313,58 @@ TEST(GuardedCall, StacksOtherThanTheThreadsOwn) {
     EXPECT_FALSE(Guarded([] { Overflow(); }));
     VirtualFree(block, 0, MEM_RELEASE);
   }).join();
+}
+
+// The highest guard page of the calling thread's stack below the caller.
+char* GuardPageBelowHere() {
+  volatile char here = 0;
+  MEMORY_BASIC_INFORMATION mbi;
+  if (!VirtualQuery(const_cast<char*>(&here), &mbi, sizeof mbi)) return nullptr;
+  char* found = nullptr;
+  for (char* p = static_cast<char*>(mbi.AllocationBase); p < &here;
+       p = static_cast<char*>(mbi.BaseAddress) + mbi.RegionSize) {
+    if (!VirtualQuery(p, &mbi, sizeof mbi)) return nullptr;
+    if (mbi.State == MEM_COMMIT && (mbi.Protect & PAGE_GUARD))
+      found = static_cast<char*>(mbi.BaseAddress);
+  }
+  return found;
+}
+
+// Recurses until its frame lies below limit, then calls f there.
+template <class F>
+DV_UNCHECKED void DownTo(const char* limit, F& f) {
+  volatile char frame[256];
+  frame[0] = 0;
+  if (const_cast<char*>(frame) >= limit) {
+    DownTo(limit, f);
+  } else {
+    f();
+  }
+  frame[1] = 0;  // live across the call: no tail call
+}
+
+// An overflow in a call made from deep down the stack, below where the guard
+// page goes: it cannot be put back after the call. The thread's next call
+// puts it back, and the overflow after that is caught too.
+TEST(GuardedCall, GuardPageComesBackOnTheNextCall) {
+  SYSTEM_INFO si;
+  GetSystemInfo(&si);
+  bool deep = true, later = true, ended = false;
+  std::thread([&] {
+    ASSERT_TRUE(Guarded([] { Return(); }));
+    char* const guard = GuardPageBelowHere();
+    ASSERT_NE(guard, nullptr);
+    auto overflow = [&] { deep = Guarded([] { Overflow(); }); };
+    DownTo(guard + si.dwPageSize / 2, overflow);
+    EXPECT_EQ(GuardPageBelowHere(), nullptr);
+    EXPECT_TRUE(Guarded([] { Return(); }));
+    EXPECT_EQ(GuardPageBelowHere(), guard);
+    later = Guarded([] { Overflow(); });
+    ended = true;
+  }).join();
+  EXPECT_FALSE(deep);
+  EXPECT_FALSE(later);
+  EXPECT_TRUE(ended);
 }
 #else
 volatile sig_atomic_t gMarks = 0, gCode = 0, gMasked = 0;
