@@ -236,10 +236,11 @@ std::string LibraryFileName(const char* baseName);
 // normally; the thread can make further guarded calls either way. Windows: a
 // frame-based structured-exception handler around the call. POSIX: signal
 // handlers on an alternate signal stack and sigsetjmp/siglongjmp, scoped to
-// the call, the previous handlers restored; a fault signal that is not the
-// calling thread's own fault goes to the disposition in force before the
-// call, the floating-point environment after a fault or exception is the
-// one at entry, and a thread's end passes through.
+// the call, the previous handlers restored unless the host has installed its
+// own meanwhile; a fault signal that is not the calling thread's own fault
+// goes to the disposition in force before the call, the floating-point
+// environment after a fault or exception is the one at entry, and a thread's
+// end passes through.
 bool GuardedCall(void (*fn)(void*), void* ctx);
 
 template <class F>

@@ -1,10 +1,11 @@
 // Guarded calls on POSIX: a processor fault inside the call becomes a false
 // result. The fault signals are caught only while guarded calls run, and
-// the handlers that were installed before come back when the last one ends,
-// so that a host's (or a sanitizer's) own handling stays in force outside
-// our calls. A fault signal that is not a guarded thread's own fault (sent
-// with kill, sigqueue or tgkill, or a fault on a thread without a guarded
-// call) is handed to what was in force before.
+// the handlers that were installed before come back when the last one ends
+// (unless the host has put in one of its own meanwhile), so that a host's
+// (or a sanitizer's) own handling stays in force outside our calls. A fault
+// signal that is not a guarded thread's own fault (sent with kill, sigqueue
+// or tgkill, or a fault on a thread without a guarded call) is handed to
+// what was in force before.
 //
 // A library that recurses without end faults on its exhausted stack; the
 // handler then needs a stack of its own, so the call runs with an alternate
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cfenv>
 #include <csetjmp>
 #include <csignal>
@@ -35,9 +37,23 @@ constexpr int kSignalCount = sizeof kFaultSignals / sizeof kFaultSignals[0];
 // is loaded with dlopen, where other TLS is allocated (with malloc) on a
 // thread's first access, which may be in the handler.
 thread_local sigjmp_buf* tJump __attribute__((tls_model("initial-exec"))) = nullptr;
-// The dispositions in force before the first of the guarded calls running
-// now (on any thread); what is not a call's own fault is handed to them.
-struct sigaction gOuter[kSignalCount];
+
+// The disposition in force before the first of the guarded calls running now
+// (on any thread), per signal; what is not a call's own fault is handed to
+// it. It is read before our handler goes in, so that a fault on another
+// thread the moment the handler is in force finds it. A handler still
+// running from calls that have ended may read it while the next first call
+// writes it: writes is odd meanwhile, and the reader takes a copy again.
+struct Outer {
+  std::atomic<unsigned> writes{0};
+  struct sigaction action;
+  // A handler run once (SA_RESETHAND) has had its run: the kernel would
+  // have put back the default action.
+  std::atomic<bool> spent{false};
+};
+static_assert(std::atomic<unsigned>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
+              "read in a signal handler");
+Outer gOuter[kSignalCount];
 std::mutex gHandlersLock;
 int gCallsRunning = 0;  // under gHandlersLock
 
@@ -47,26 +63,57 @@ int IndexOf(int sig) {
   return -1;
 }
 
+struct sigaction OuterAction(const Outer& o) {
+  struct sigaction copy;
+  unsigned before, after;
+  do {
+    before = o.writes.load(std::memory_order_acquire);
+    copy = o.action;
+    std::atomic_thread_fence(std::memory_order_acquire);
+    after = o.writes.load(std::memory_order_relaxed);
+  } while ((before & 1) || before != after);
+  return copy;
+}
+
+// Under gHandlersLock, while our handler for the signal is not in force.
+void SetOuterAction(Outer& o, const struct sigaction& action) {
+  const unsigned n = o.writes.load(std::memory_order_relaxed);
+  o.writes.store(n + 1, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_release);
+  o.action = action;
+  o.spent.store(false, std::memory_order_relaxed);
+  o.writes.store(n + 2, std::memory_order_release);
+}
+
+struct sigaction DefaultAction() {
+  struct sigaction dfl;
+  std::memset(&dfl, 0, sizeof dfl);
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  return dfl;
+}
+
 // What the kernel would have done with the signal under the disposition in
-// force before the calls.
+// force before the calls. Like the kernel, it goes by the handler's value
+// alone: SIG_IGN and SIG_DFL mean the same with SA_SIGINFO set.
 void Forward(int sig, siginfo_t* info, void* uctx, bool sent) {
   const int i = IndexOf(sig);
   if (i < 0) return;
-  const struct sigaction prev = gOuter[i];
-  const bool withInfo = prev.sa_flags & SA_SIGINFO;
-  if (!withInfo && prev.sa_handler == SIG_IGN && sent) return;
-  if (!withInfo && (prev.sa_handler == SIG_DFL || prev.sa_handler == SIG_IGN)) {
+  const struct sigaction prev = OuterAction(gOuter[i]);
+  const bool handled = prev.sa_handler != SIG_DFL && prev.sa_handler != SIG_IGN;
+  // A handler run once when it asked so: the first signal takes it.
+  const bool spent = handled && (prev.sa_flags & SA_RESETHAND) &&
+                     gOuter[i].spent.exchange(true, std::memory_order_acq_rel);
+  if (prev.sa_handler == SIG_IGN && sent) return;
+  if (!handled || spent) {
     // The default action (a fault the kernel kills for even when ignored):
     // raised again, it is taken as soon as this handler returns.
-    struct sigaction dfl;
-    std::memset(&dfl, 0, sizeof dfl);
-    dfl.sa_handler = SIG_DFL;
-    sigemptyset(&dfl.sa_mask);
+    const struct sigaction dfl = DefaultAction();
     sigaction(sig, &dfl, nullptr);
     raise(sig);
     return;
   }
-  // The handler runs with its own mask, and once only when it asked so.
+  // The handler runs with its own mask.
   sigset_t mask = prev.sa_mask, entry;
   if (!(prev.sa_flags & SA_NODEFER)) sigaddset(&mask, sig);
   pthread_sigmask(SIG_BLOCK, &mask, &entry);
@@ -76,11 +123,7 @@ void Forward(int sig, siginfo_t* info, void* uctx, bool sent) {
     sigaddset(&self, sig);
     pthread_sigmask(SIG_UNBLOCK, &self, nullptr);
   }
-  if (prev.sa_flags & SA_RESETHAND) {
-    std::memset(&gOuter[i], 0, sizeof gOuter[i]);
-    gOuter[i].sa_handler = SIG_DFL;
-  }
-  if (withInfo) {
+  if (prev.sa_flags & SA_SIGINFO) {
     prev.sa_sigaction(sig, info, uctx);
   } else {
     prev.sa_handler(sig);
@@ -96,8 +139,13 @@ void OnFault(int sig, siginfo_t* info, void* uctx) {
   Forward(sig, info, uctx, sent);
 }
 
+bool IsOurs(const struct sigaction& action) {
+  return (action.sa_flags & SA_SIGINFO) && action.sa_sigaction == &OnFault;
+}
+
 // Our handlers while any guarded call runs; the first call installs them,
-// the last one puts back what was there.
+// the last one puts back what was there. A handler the host installs while
+// calls run is left in force: it is not ours to undo.
 class ScopedHandlers {
  public:
   ScopedHandlers() {
@@ -108,12 +156,25 @@ class ScopedHandlers {
     sa.sa_sigaction = &OnFault;
     sa.sa_flags = SA_SIGINFO | SA_ONSTACK;  // an alternate stack, when there is one
     sigemptyset(&sa.sa_mask);
-    for (int i = 0; i < kSignalCount; ++i) sigaction(kFaultSignals[i], &sa, &gOuter[i]);
+    for (int i = 0; i < kSignalCount; ++i) {
+      struct sigaction now;
+      if (sigaction(kFaultSignals[i], nullptr, &now) != 0) continue;
+      // Ours still (a host put back what it had saved during calls): what
+      // it forwards to stays as it was.
+      if (!IsOurs(now)) SetOuterAction(gOuter[i], now);
+      sigaction(kFaultSignals[i], &sa, nullptr);
+    }
   }
   ~ScopedHandlers() {
     std::lock_guard<std::mutex> lock(gHandlersLock);
     if (--gCallsRunning > 0) return;
-    for (int i = 0; i < kSignalCount; ++i) sigaction(kFaultSignals[i], &gOuter[i], nullptr);
+    for (int i = 0; i < kSignalCount; ++i) {
+      struct sigaction now;
+      if (sigaction(kFaultSignals[i], nullptr, &now) != 0 || !IsOurs(now)) continue;
+      const struct sigaction outer =
+          gOuter[i].spent.load(std::memory_order_acquire) ? DefaultAction() : gOuter[i].action;
+      sigaction(kFaultSignals[i], &outer, nullptr);
+    }
   }
   ScopedHandlers(const ScopedHandlers&) = delete;
   ScopedHandlers& operator=(const ScopedHandlers&) = delete;

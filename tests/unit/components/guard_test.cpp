@@ -2,6 +2,7 @@
 // the component.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -17,6 +18,17 @@
 #include <pthread.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#if defined(__linux__) && defined(__x86_64__)
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <ucontext.h>
+
+#include <cstddef>
+#include <cstdint>
+#endif
 
 #include <csignal>
 #include <cstdio>
@@ -74,6 +86,29 @@ DV_UNCHECKED void FpuMidWork() {
   dvtest::fpu::LeaveMidWork();
   NullWrite();
 }
+// Raises (masked) exception flags in both units.
+void RaiseFlags(uint16_t x87, uint32_t sse) {
+  dvtest::fpu::X87Env env;
+  uint32_t mxcsr;
+  asm volatile("fnstenv %0\n\tstmxcsr %1" : "=m"(env), "=m"(mxcsr));
+  env.sw = static_cast<uint16_t>(env.sw | x87);
+  mxcsr |= sse;
+  asm volatile("fldenv %0\n\tldmxcsr %1" : : "m"(env), "m"(mxcsr));
+}
+#if !defined(_WIN32)
+// The exception flags of both units.
+std::string Flags() {
+  const dvtest::fpu::State now = dvtest::fpu::Read();
+  return "x87 " + dvtest::fpu::Hex(now.sw & 0x3F) + ", SSE " + dvtest::fpu::Hex(now.mxcsr & 0x3F);
+}
+#endif
+// A library that clears the flags and raises others (overflow) before it faults.
+DV_UNCHECKED void FlagsThenFault() {
+  const uint32_t cleared = dvtest::fpu::Read().mxcsr & ~0x3Fu;
+  asm volatile("fnclex\n\tldmxcsr %0" : : "m"(cleared));
+  RaiseFlags(0x0008, 0x0008);
+  NullWrite();
+}
 #endif
 void Throw() { throw std::runtime_error("thrown"); }
 void Return() {}
@@ -93,6 +128,7 @@ const Case kCases[] = {
     {"C++ exception", &Throw, false},
 #if DV_TEST_X87
     {"floating-point unit left mid-work", &FpuMidWork, false},
+    {"exception flags changed, then a fault", &FlagsThenFault, false},
 #endif
 #if defined(_WIN32)
     {"non-continuable structured exception",
@@ -105,14 +141,23 @@ const Case kCases[] = {
 };
 
 // The host's floating-point state comes back as it was, whatever the call
-// left in the unit.
+// left in the unit. On POSIX that includes the exception flags, which the
+// host has raised from the second round on.
 TEST(GuardedCall, CatchesFaultsAndExceptions) {
+#if DV_TEST_X87 && !defined(_WIN32)
+  constexpr uint16_t kEntryX87Flags = 0x0024;  // division by zero, precision
+  constexpr uint32_t kEntrySseFlags = 0x0021;  // invalid, precision
+#endif
   for (int round = 0; round < 3; ++round) {  // and keeps doing so
     for (const Case& c : kCases) {
       SCOPED_TRACE(c.what);
 #if DV_TEST_X87
       using namespace dvtest::fpu;
       HostControls host(kHostCw, kHostMxcsr);
+#if !defined(_WIN32)
+      if (round > 0) RaiseFlags(kEntryX87Flags, kEntrySseFlags);
+      const std::string entryFlags = Flags();
+#endif
 #endif
       int after = 0;
       EXPECT_EQ(Guarded([&] {
@@ -122,6 +167,9 @@ TEST(GuardedCall, CatchesFaultsAndExceptions) {
                 c.expected);
       EXPECT_EQ(after, c.expected ? 1 : 0);
 #if DV_TEST_X87
+#if !defined(_WIN32)
+      EXPECT_EQ(Flags(), entryFlags);  // before Deviation, which clears them
+#endif
       EXPECT_EQ(Deviation(kHostCw, kHostMxcsr), "");
 #endif
     }
@@ -405,8 +453,10 @@ void EndInsideACall(ThreadEnd& t) {
 }
 
 // The fault handlers are ours only for the duration of the call: those in
-// force before come back, also after a fault and when the thread ends inside
-// the call.
+// force before come back, also after a fault, when the thread ends inside
+// the call, and when calls on two threads overlap. A handler the host puts
+// in during a call is the host's: faults go to it from then on, and it stays
+// after the call.
 TEST(GuardedCall, PreviousSignalHandlersAreRestored) {
   const int signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP};
   constexpr int kCount = sizeof signals / sizeof signals[0];
@@ -448,13 +498,158 @@ TEST(GuardedCall, PreviousSignalHandlersAreRestored) {
     EXPECT_TRUE(t.restored);
     expectMine();
   }
+  {
+    SCOPED_TRACE("two threads in calls at once, the second faulting after the first's call ended");
+    std::atomic<int> stage{0};
+    bool failed[2] = {false, false};
+    auto await = [&](int s) {
+      while (stage.load() < s) std::this_thread::yield();
+    };
+    std::thread first([&] {
+      failed[0] = !Guarded([&] {
+        stage = 1;
+        await(2);
+        NullWrite();
+      });
+      stage = 3;
+    });
+    std::thread second([&] {
+      failed[1] = !Guarded([&] {
+        await(1);
+        stage = 2;
+        await(3);
+        NullWrite();
+      });
+    });
+    first.join();
+    second.join();
+    EXPECT_TRUE(failed[0]);
+    EXPECT_TRUE(failed[1]);
+    expectMine();
+  }
+  {
+    SCOPED_TRACE("the host's own handler, put in during a call");
+    struct sigaction host;
+    std::memset(&host, 0, sizeof host);
+    host.sa_sigaction = &InfoMarker;
+    host.sa_flags = SA_SIGINFO;
+    sigemptyset(&host.sa_mask);
+    gMarks = 0;
+    gCode = 0;
+    bool after = false;
+    struct sigaction found;
+    EXPECT_TRUE(Guarded([&] {
+      sigaction(SIGTRAP, &host, &found);
+      Breakpoint();  // the host's to handle now; it goes on after the breakpoint
+      after = true;
+    }));
+    EXPECT_TRUE(after);
+    EXPECT_EQ(gMarks, 1);
+    EXPECT_EQ(gCode, SI_KERNEL);
+    // Still in force after the call, and after the next call's own fault.
+    for (void (*fn)() : {&Return, &Breakpoint}) {
+      EXPECT_EQ(Guarded([&] { fn(); }), fn == &Return);
+      struct sigaction now;
+      sigaction(SIGTRAP, nullptr, &now);
+      EXPECT_EQ(now.sa_sigaction, &InfoMarker);
+    }
+    EXPECT_EQ(gMarks, 1);
+    // The host puts back what it found (ours) once the calls are over: a
+    // signal goes to the handler in force before ours, outside a call and in
+    // one, and the call's end puts that handler back.
+    sigaction(SIGTRAP, &found, nullptr);
+    raise(SIGTRAP);
+    EXPECT_TRUE(Guarded([] { raise(SIGTRAP); }));
+    EXPECT_EQ(gMarks, 3);
+    struct sigaction now;
+    sigaction(SIGTRAP, nullptr, &now);
+    EXPECT_EQ(now.sa_sigaction, &InfoMarker);
+    sigaction(SIGTRAP, &mine, nullptr);
+    expectMine();
+  }
   for (int i = 0; i < kCount; ++i) sigaction(signals[i], &saved[i], nullptr);
 }
+
+#if defined(__linux__) && defined(__x86_64__)
+volatile sig_atomic_t gHostsCode = 0;
+void HostsOwn(int, siginfo_t* info, void*) { gHostsCode = info->si_code; }
+
+// Stands for the kernel at the install of a SIGSEGV handler (stopped with
+// seccomp): enters the handler about to go in as a fault on a thread not in
+// a call would the moment it is in force, then ends the process: 0 when the
+// fault reached HostsOwn, 1 when it did not, 3 when what was being put in
+// was not ours (such as the default action, for the fault).
+void AtInstall(int, siginfo_t*, void* uctx) {
+  using Handler = void (*)(int, siginfo_t*, void*);
+  const greg_t act = static_cast<ucontext_t*>(uctx)->uc_mcontext.gregs[REG_RSI];
+  const Handler handler = *reinterpret_cast<const Handler*>(act);  // the kernel's struct starts so
+  if (reinterpret_cast<uintptr_t>(handler) <= 1 || handler == &HostsOwn) _exit(3);
+  siginfo_t fault;
+  std::memset(&fault, 0, sizeof fault);
+  fault.si_signo = SIGSEGV;
+  fault.si_code = SEGV_MAPERR;
+  handler(SIGSEGV, &fault, nullptr);
+  _exit(gHostsCode == SEGV_MAPERR ? 0 : 1);
+}
+bool StopSegvInstalls() {
+  struct sigaction at;
+  std::memset(&at, 0, sizeof at);
+  at.sa_sigaction = &AtInstall;
+  at.sa_flags = SA_SIGINFO | SA_NODEFER;  // stops an install made inside it too
+  sigemptyset(&at.sa_mask);
+  sigaction(SIGSYS, &at, nullptr);
+  // rt_sigaction(SIGSEGV, act, ...) with act not null traps.
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_rt_sigaction, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SIGSEGV, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[1])),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 2),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[1]) + 4),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+#endif
 
 // A fault signal that is not the calling thread's own fault (sent to it, or
 // a fault on a thread without a guarded call) is the host's to handle: its
 // disposition as it was before the call, with its flags; the call goes on.
+// That holds from the moment our handler is in force, on the process's first
+// call too.
 TEST(GuardedCall, SignalsNotTheCallsOwnGoToTheHost) {
+#if defined(__linux__) && defined(__x86_64__)
+  for (bool callBefore : {false, true}) {
+    SCOPED_TRACE(callBefore ? "a call before, under another handler" : "the first call");
+    EXPECT_EXIT(
+        {
+          if (callBefore) {
+            signal(SIGSEGV, &Marker);
+            (void)Guarded([] {});
+          }
+          struct sigaction host;
+          std::memset(&host, 0, sizeof host);
+          host.sa_sigaction = &HostsOwn;
+          host.sa_flags = SA_SIGINFO;
+          sigemptyset(&host.sa_mask);
+          sigaction(SIGSEGV, &host, nullptr);
+          if (!StopSegvInstalls()) _exit(4);
+          (void)Guarded([] {});
+          _exit(2);  // nothing installed
+        },
+        ::testing::ExitedWithCode(0), "");
+  }
+#endif
   struct Sender {
     const char* what;
     int sig, code;
@@ -468,11 +663,13 @@ TEST(GuardedCall, SignalsNotTheCallsOwnGoToTheHost) {
       {"tgkill to itself, SIGTRAP", SIGTRAP, SI_TKILL, [](int s) { pthread_kill(pthread_self(), s); }},
       {"a breakpoint on a thread without a guarded call", SIGTRAP, SI_KERNEL,
        [](int) { std::thread(&Breakpoint).join(); }},
+      {"raise on a thread without a guarded call, SIGBUS", SIGBUS, SI_TKILL,
+       [](int s) { std::thread([s] { raise(s); }).join(); }},
   };
   struct Host {
     const char* what;
-    unsigned flags;  // SA_SIGINFO: InfoMarker; every handler masks SIGUSR2
-    void (*handler)(int);
+    unsigned flags;
+    void (*handler)(int);  // none: InfoMarker; every handler masks SIGUSR2
     int marks;
     bool forFaults;  // an ignored fault kills, as without a guard
   };
@@ -481,6 +678,7 @@ TEST(GuardedCall, SignalsNotTheCallsOwnGoToTheHost) {
       {"a handler with SA_SIGINFO and a mask", SA_SIGINFO, nullptr, 1, true},
       {"a handler run once", SA_SIGINFO | SA_RESETHAND, nullptr, 1, true},
       {"ignored", 0, SIG_IGN, 0, false},
+      {"ignored, SA_SIGINFO in the flags", SA_SIGINFO, SIG_IGN, 0, false},
   };
   for (const Host& h : hosts) {
     for (const Sender& s : senders) {
@@ -489,10 +687,10 @@ TEST(GuardedCall, SignalsNotTheCallsOwnGoToTheHost) {
       struct sigaction host, saved;
       std::memset(&host, 0, sizeof host);
       host.sa_flags = static_cast<int>(h.flags);
-      if (h.flags & SA_SIGINFO) {
-        host.sa_sigaction = &InfoMarker;
-      } else {
+      if (h.handler) {
         host.sa_handler = h.handler;
+      } else {
+        host.sa_sigaction = &InfoMarker;
       }
       sigemptyset(&host.sa_mask);
       sigaddset(&host.sa_mask, SIGUSR2);
@@ -502,7 +700,7 @@ TEST(GuardedCall, SignalsNotTheCallsOwnGoToTheHost) {
       gMasked = 0;
       EXPECT_TRUE(Guarded([&] { s.send(s.sig); }));
       EXPECT_EQ(gMarks, h.marks);
-      if (h.flags & SA_SIGINFO) {
+      if (!h.handler) {
         EXPECT_EQ(gCode, s.code);
         EXPECT_EQ(gMasked, 1);
       }
@@ -512,17 +710,25 @@ TEST(GuardedCall, SignalsNotTheCallsOwnGoToTheHost) {
       sigaction(s.sig, &saved, nullptr);
     }
   }
-  // The default action: the process dies of the signal, as it would have.
-  for (const Sender& s : senders) {
-    if (s.sig != SIGTRAP) continue;
-    SCOPED_TRACE(s.what);
-    EXPECT_EXIT(
-        {
-          signal(SIGTRAP, SIG_DFL);
-          (void)Guarded([&] { s.send(s.sig); });
-          std::exit(0);
-        },
-        ::testing::KilledBySignal(SIGTRAP), "");
+  // The default action: the process dies of the signal, as it would have,
+  // SA_SIGINFO in the flags or not.
+  for (int flags : {0, SA_SIGINFO}) {
+    for (const Sender& s : senders) {
+      if (s.sig != SIGTRAP) continue;
+      SCOPED_TRACE(std::string(s.what) + (flags ? ", SA_SIGINFO" : ""));
+      EXPECT_EXIT(
+          {
+            struct sigaction dfl;
+            std::memset(&dfl, 0, sizeof dfl);
+            dfl.sa_handler = SIG_DFL;
+            dfl.sa_flags = flags;
+            sigemptyset(&dfl.sa_mask);
+            sigaction(SIGTRAP, &dfl, nullptr);
+            (void)Guarded([&] { s.send(s.sig); });
+            std::exit(0);
+          },
+          ::testing::KilledBySignal(SIGTRAP), "");
+    }
   }
 }
 #endif
