@@ -10,6 +10,7 @@
 #
 # Exits non-zero when a check fails.
 set -uo pipefail
+export LC_ALL=C  # objdump speaks the locale's language
 dir=${1:?usage: scripts/check-dll.sh BUILD_DIR}
 objdump=$(sed -n 's/^CMAKE_OBJDUMP:FILEPATH=//p' "$dir/CMakeCache.txt" 2>/dev/null)
 passed=0 failed=0
