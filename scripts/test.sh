@@ -48,8 +48,12 @@ windows() {
   echo "== $preset: static checks"
   bash scripts/check-dll.sh "build/$preset" || rc=1
   if [ "$arch" = win32 ] && ! dv_can_run_32bit; then
-    echo "== $preset: built and checked, not run: $(dv_no_32bit_reason) (the win64 suites run the Windows code)"
-    [ $rc -eq 0 ] && unrun+=("$preset")
+    if [ $rc -eq 0 ]; then
+      echo "== $preset: built and checked, not run: $(dv_no_32bit_reason) (the win64 suites run the Windows code)"
+      unrun+=("$preset")
+    else
+      echo "== $preset: FAILED to build or check; not run: $(dv_no_32bit_reason)"
+    fi
     return $rc
   fi
   echo "== $preset: test ($arch Wine)"
