@@ -94,7 +94,7 @@ done
 mkdir -p "$(dirname "$DV_WINE32_REFUSED")"
 refused() {
   echo "$1" >"$DV_WINE32_REFUSED"
-  echo "setup: the 32-bit Wine (wine32:i386) could not be installed, the 32-bit Windows legs will be skipped: $1"
+  echo "setup: the 32-bit Wine (wine32:i386) could not be installed; the 32-bit Windows suites will be built and checked, not run: $1"
 }
 plan=${DV_PLAN_WINE32:-0}
 want32=0
