@@ -3,7 +3,8 @@
 # Everything that the native and the Windows builds need goes in one step
 # that must succeed. Where this machine runs 32-bit programs, the 32-bit Wine
 # follows in a step of its own: where apt refuses it, the set-up says why in
-# one line, leaves that reason for the 32-bit legs to skip with, and goes on.
+# one line, leaves that reason for the 32-bit suites (built and checked, not
+# run), and goes on.
 # Idempotent: with everything in place it does not call apt at all.
 #
 # The 32-bit question is decided first. The 32-bit Wine needs the i386 twin
@@ -91,7 +92,6 @@ done
 
 # The 32-bit question first: asked only where a 32-bit program has run, so
 # that a machine that runs none never gets the i386 architecture.
-mkdir -p "$(dirname "$DV_WINE32_REFUSED")"
 refused() {
   echo "$1" >"$DV_WINE32_REFUSED"
   echo "setup: the 32-bit Wine (wine32:i386) could not be installed; the 32-bit Windows suites will be built and checked, not run: $1"
@@ -230,7 +230,7 @@ if [ $want32 = 1 ]; then
   elif plan_twins && check_plan wine32:i386 "${align[@]}"; then
     [ ${#align[@]} -gt 0 ] && echo "setup: moving to the version both architectures share: ${align[*]}"
     install --allow-downgrades wine32:i386 "${align[@]}" || why=$(apt_reason)
-    if have wine32:i386; then rm -f "$DV_WINE32_REFUSED"; else refused "${why:-apt did not install it}"; fi
+    have wine32:i386 || refused "${why:-apt did not install it}"
   else
     refused "$why"
   fi

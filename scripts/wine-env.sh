@@ -62,9 +62,7 @@ dv_runs_32bit() {
 dv_can_run_32bit() {
   if [ -z "${DV_CAN_RUN_32BIT:-}" ]; then
     DV_CAN_RUN_32BIT=no
-    if [ "${DV_NO_32BIT:-0}" = 1 ]; then
-      DV_NO_32BIT_REASON="this machine cannot run 32-bit programs (DV_NO_32BIT=1)"
-    elif [ "${DV_SIMULATE_NO_WINE32:-0}" = 1 ]; then
+    if [ "${DV_SIMULATE_NO_WINE32:-0}" = 1 ] && [ "${DV_NO_32BIT:-0}" != 1 ]; then
       # Before the probe, so that this path can be tried on any machine.
       DV_NO_32BIT_REASON="the 32-bit Wine could not be installed: $(cat "$DV_WINE32_REFUSED" 2>/dev/null ||
                           echo "$DV_WINE32_SIMULATED")"
